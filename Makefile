@@ -1,0 +1,74 @@
+# Quadrix: one entry point for setting up, building, testing and running on Debian 12.
+#   make run     installs what is needed, builds and starts Quadrix
+#   make test    installs what is needed, builds and runs every test
+#   make bench   runs the benchmarks against their reference tools
+#   make asan-test, make fuzz   the sanitizer build's unit tests, bounded fuzzing runs
+
+BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 20
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# Every Debian package the project builds, tests and benchmarks with.
+PACKAGES := build-essential cmake ninja-build ccache pkg-config git \
+	qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6-dev libgl-dev fonts-dejavu-core \
+	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgif-dev libjpeg62-turbo-dev \
+	libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev libxcb-randr0-dev \
+	libxkbcommon-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
+	xvfb xauth xdotool x11-utils ffmpeg imagemagick libjpeg-turbo-progs libwmf-bin \
+	python3 python3-pil hyperfine
+
+.PHONY: all deps configure build test run bench asan-test fuzz format clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:" $$missing; \
+		$(SUDO) apt-get update && \
+		$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDX_WERROR=ON
+
+configure: deps $(BUILD_DIR)/build.ninja
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/bin/qdx --help
+
+bench: build
+	bench/compare.sh $(BUILD_DIR)
+
+$(ASAN_DIR)/build.ninja:
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQDX_SANITIZE=ON -DQDX_BENCH=OFF
+
+asan-test: deps $(ASAN_DIR)/build.ninja
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS) -L unit
+
+$(FUZZ_DIR)/build.ninja:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DQDX_FUZZ=ON -DQDX_BENCH=OFF
+
+fuzz: deps $(FUZZ_DIR)/build.ninja
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz
+	fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

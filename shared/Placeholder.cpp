@@ -1,0 +1,1 @@
+// Removed once the settings and picture sources exist.
