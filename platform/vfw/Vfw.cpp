@@ -116,7 +116,17 @@ HRESULT AVIFileInfoA(PAVIFILE file, AVIFILEINFOA* info, LONG size) {
         if (hr != AVIERR_OK)
             return hr;
         AVIFILEINFOA narrow;
-        std::memcpy(&narrow, &wide, offsetof(AVIFILEINFOW, szFileType));
+        narrow.dwMaxBytesPerSec = wide.dwMaxBytesPerSec;
+        narrow.dwFlags = wide.dwFlags;
+        narrow.dwCaps = wide.dwCaps;
+        narrow.dwStreams = wide.dwStreams;
+        narrow.dwSuggestedBufferSize = wide.dwSuggestedBufferSize;
+        narrow.dwWidth = wide.dwWidth;
+        narrow.dwHeight = wide.dwHeight;
+        narrow.dwScale = wide.dwScale;
+        narrow.dwRate = wide.dwRate;
+        narrow.dwLength = wide.dwLength;
+        narrow.dwEditCount = wide.dwEditCount;
         const QByteArray type =
             QString::fromUtf16(wide.szFileType).toUtf8().left(sizeof narrow.szFileType - 1);
         std::memcpy(narrow.szFileType, type.constData(), size_t(type.size()));
