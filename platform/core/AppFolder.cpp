@@ -58,6 +58,10 @@ QString applicationFolder() {
     return chosenFolder;
 }
 
+QString applicationTitle() {
+    return QStringLiteral("Quadrix");
+}
+
 void setApplicationFolder(const QString& folder) {
     QMutexLocker lock(&mutex);
     chosenFolder = withSlash(QDir(folder).absolutePath());

@@ -16,6 +16,10 @@ QString programFolder();
 // folder ($XDG_DATA_HOME/Quadrix) that both programs share. Decided once, at first use.
 QString applicationFolder();
 
+// The application title of both programs, "Quadrix": caption of every message box, tray tip and
+// the key name of the per-user software values.
+QString applicationTitle();
+
 // Overrides the application folder for the rest of the run (tests).
 void setApplicationFolder(const QString& folder);
 
