@@ -1,1 +1,0 @@
-// Removed once the settings and picture sources exist.
