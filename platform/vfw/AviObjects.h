@@ -54,6 +54,8 @@ public:
     virtual HRESULT info(AVIFILEINFOW& out) = 0;
     virtual HRESULT getStream(AviStream** stream, DWORD type, LONG index) = 0;
     virtual HRESULT createStream(AviStream** stream, const AVISTREAMINFO& info) = 0;
+    // Writes the indexes and headers of a file being written (see qdx::vfw::flushFile).
+    virtual HRESULT flush() { return AVIERR_OK; }
 };
 
 class FrameGetter {

@@ -347,6 +347,12 @@ HRESULT AVISaveV(const QString& path, const void*, AVISAVECALLBACK callback, int
 
 namespace qdx::vfw {
 
+HRESULT flushFile(PAVIFILE file) {
+    if (!file)
+        return AVIERR_BADHANDLE;
+    return guarded([&] { return file->flush(); });
+}
+
 void setOpenDmlThreshold(int64_t bytes) {
     dmlThreshold = bytes;
 }

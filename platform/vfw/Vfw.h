@@ -316,6 +316,11 @@ public:
     LibraryScope& operator=(const LibraryScope&) = delete;
 };
 
+// Brings a file being written up to date on disk: its indexes and headers describe every sample
+// written so far, so that the file opens whole even if the program is killed afterwards. Does
+// nothing for files opened for reading.
+HRESULT flushFile(PAVIFILE file);
+
 // The size past which a written AVI continues in OpenDML "AVIX" extents (about 1 GiB). Tests set a
 // small value to exercise the extents; 0 restores the default.
 void setOpenDmlThreshold(int64_t bytes);
