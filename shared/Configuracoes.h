@@ -4,6 +4,8 @@
 // key names, the name counters and the version text. Both programs load them at start, before
 // their first window; only the configuration dialog writes them.
 
+#include "shared/IniFile.h"
+
 #include <QString>
 
 #include <cstdint>
