@@ -9,8 +9,14 @@
 
 namespace qdx::cli {
 
+int pictureCommand(const QStringList& words);
+
 const std::vector<Verb>& verbs() {
-    static const std::vector<Verb> table = {};
+    static const std::vector<Verb> table = {
+        {"picture", "SOURCE TARGET [--colors NAME]",
+         "loads a picture by its extension, reduces its colours, saves it by the target's extension",
+         pictureCommand},
+    };
     return table;
 }
 
