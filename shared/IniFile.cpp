@@ -120,7 +120,8 @@ private:
 // Text of the file: UTF-8, or Latin-1 for bytes that are not UTF-8 (files edited by older tools).
 // An incomplete character at the end (a cut line) is dropped.
 QString decode(QByteArrayView bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
+    // A byte-order mark inside a value is part of it (the file's own one is skipped by parse()).
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
     QString text = utf8.decode(bytes);
     if (utf8.hasError())
         return QString::fromLatin1(bytes);

@@ -226,6 +226,7 @@ TEST(IniFileWrite, CreatesTheFileAndRoundTripsAnyText) {
                                QStringLiteral("\""),
                                QStringLiteral("a = b ; c [d]"),
                                QStringLiteral("/pasta/com espa\u00E7o/"),
+                               QStringLiteral("\uFEFFstarts with a byte-order mark"),
                                QString()};
     for (const QString& text : texts) {
         ini.writeString(S, QStringLiteral("text"), text);
