@@ -62,10 +62,19 @@ void SalvarImagem(const TBitmap& bitmap, const QString& nome) {
         file.cancelWriting();
         throw PictureError(QStringLiteral("Cannot save %1: %2").arg(nativePath(nome), reason));
     };
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so that every write reaches the file here: a short write (a full disk) is seen
+    // at once, and writing the rest again brings out the system's reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         failed(file.errorString());
-    if (file.write(data) != data.size())
-        failed(file.errorString());
+    const char* next = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const qint64 written = file.write(next, left);
+        if (written <= 0)
+            failed(file.errorString());
+        next += written;
+        left -= written;
+    }
     if (!file.commit())
         failed(file.errorString());
 }
