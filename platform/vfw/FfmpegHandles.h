@@ -1,0 +1,62 @@
+#pragma once
+
+// Owning holders for FFmpeg's C objects: each frees its object with the matching FFmpeg call.
+// Copies are impossible (unique_ptr); moves hand the object on.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+#include <QString>
+
+#include <memory>
+
+namespace qdx::vfw {
+
+struct CodecContextFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFree {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct BsfFree {
+    void operator()(AVBSFContext* b) const { av_bsf_free(&b); }
+};
+
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
+using BsfPtr = std::unique_ptr<AVBSFContext, BsfFree>;
+
+inline FramePtr makeFrame() {
+    FramePtr f(av_frame_alloc());
+    if (!f)
+        throw std::bad_alloc();
+    return f;
+}
+
+inline PacketPtr makePacket() {
+    PacketPtr p(av_packet_alloc());
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+// FFmpeg's text for an error code.
+inline QString ffmpegError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+} // namespace qdx::vfw

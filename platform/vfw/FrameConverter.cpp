@@ -1,0 +1,182 @@
+#include "platform/vfw/FrameConverter.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include <cstring>
+
+namespace qdx::vfw {
+
+namespace {
+
+const uint32_t kMasks565[3] = {0xF800, 0x07E0, 0x001F};
+
+// FFmpeg's pixel formats whose samples are full-range although the frame may not say so.
+bool fullRangeFormat(int format) {
+    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+           format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+           format == AV_PIX_FMT_YUVJ411P;
+}
+
+// The same format without the "J" (full range is told to libswscale separately), which avoids
+// libswscale's warning about deprecated formats.
+AVPixelFormat plainFormat(int format) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return AVPixelFormat(format);
+    }
+}
+
+} // namespace
+
+bool FrameConverter::supports(const BITMAPINFOHEADER& t) {
+    const int bits = t.biBitCount;
+    if (t.biCompression == BI_BITFIELDS)
+        return bits == 16;
+    if (t.biCompression != BI_RGB)
+        return false;
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+BITMAPINFOHEADER FrameConverter::normalised(const BITMAPINFOHEADER& t) {
+    BITMAPINFOHEADER h;
+    h.biWidth = t.biWidth;
+    h.biHeight = t.biHeight;
+    h.biBitCount = t.biBitCount;
+    h.biCompression = t.biCompression;
+    const int height = t.biHeight < 0 ? -t.biHeight : t.biHeight;
+    h.biSizeImage = uint32_t(qdx::dibStride(t.biWidth, t.biBitCount) * height);
+    return h;
+}
+
+FrameConverter::FrameConverter(const BITMAPINFOHEADER& target)
+    : m_target(normalised(target)), m_width(target.biWidth),
+      m_height(target.biHeight < 0 ? -target.biHeight : target.biHeight) {}
+
+bool FrameConverter::scale(const AVFrame* frame, AVPixelFormat format, uint8_t* bits, int stride,
+                           bool flip) {
+    const bool fullRange = fullRangeFormat(frame->format) || frame->color_range == AVCOL_RANGE_JPEG;
+    const AVPixelFormat source = plainFormat(frame->format);
+    m_sws.reset(sws_getCachedContext(m_sws.release(), frame->width, frame->height, source, m_width,
+                                     m_height, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!m_sws)
+        return false;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(source);
+    if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL)) {
+        // YUV pictures: the matrix the stream declares (BT.601 when it declares none) and its
+        // range; the output is full-range RGB.
+        int space = SWS_CS_DEFAULT;
+        switch (frame->colorspace) {
+        case AVCOL_SPC_BT709:
+            space = SWS_CS_ITU709;
+            break;
+        case AVCOL_SPC_FCC:
+            space = SWS_CS_FCC;
+            break;
+        case AVCOL_SPC_SMPTE240M:
+            space = SWS_CS_SMPTE240M;
+            break;
+        case AVCOL_SPC_BT2020_NCL:
+        case AVCOL_SPC_BT2020_CL:
+            space = SWS_CS_BT2020;
+            break;
+        default:
+            break;
+        }
+        const int* table = sws_getCoefficients(space);
+        sws_setColorspaceDetails(m_sws.get(), table, fullRange ? 1 : 0, table, 1, 0, 1 << 16,
+                                 1 << 16);
+    }
+    uint8_t* dst[4] = {flip ? bits + size_t(m_height - 1) * size_t(stride) : bits, nullptr, nullptr,
+                       nullptr};
+    int dstStride[4] = {flip ? -stride : stride, 0, 0, 0};
+    const int rows =
+        sws_scale(m_sws.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+    return rows > 0;
+}
+
+QImage FrameConverter::toImage(const AVFrame* frame) {
+    QImage image(m_width, m_height, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    if (!scale(frame, AV_PIX_FMT_BGRA, image.bits(), int(image.bytesPerLine()), false))
+        return QImage();
+    return image;
+}
+
+bool FrameConverter::writeImage(const QImage& picture, const BITMAPINFOHEADER& target,
+                                std::vector<uint8_t>& out) {
+    if (!supports(target) || picture.isNull())
+        return false;
+    const int width = target.biWidth;
+    const int height = target.biHeight < 0 ? -target.biHeight : target.biHeight;
+    QImage image = picture;
+    if (image.width() != width || image.height() != height)
+        image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const int bits = target.biBitCount;
+    if (bits >= 16 && image.format() != QImage::Format_RGB32)
+        image = image.convertToFormat(QImage::Format_RGB32);
+    qdx::DibLayout layout =
+        qdx::dibLayoutOf(image, bits, bits == 16 && target.biCompression == BI_BITFIELDS);
+    const bool masks = layout.header.biCompression == BI_BITFIELDS;
+    const size_t table = layout.colours.size() * 4;
+    const size_t headerBytes = 40 + (masks ? 12 : 0) + table;
+    out.resize(headerBytes + layout.header.biSizeImage);
+    BITMAPINFOHEADER header = layout.header;
+    header.biHeight = target.biHeight;
+    std::memcpy(out.data(), &header, 40);
+    if (masks)
+        std::memcpy(out.data() + 40, layout.masks, 12);
+    if (table > 0)
+        std::memcpy(out.data() + 40 + (masks ? 12 : 0), layout.colours.data(), table);
+    uint8_t* pixels = out.data() + headerBytes;
+    qdx::writeDibBits(image, layout, pixels);
+    if (target.biHeight < 0) {
+        // writeDibBits stores bottom-up; a top-down layout wants the rows reversed.
+        const size_t stride = size_t(qdx::dibStride(width, bits));
+        std::vector<uint8_t> row(stride);
+        for (int y = 0; y < height / 2; ++y) {
+            uint8_t* a = pixels + size_t(y) * stride;
+            uint8_t* b = pixels + size_t(height - 1 - y) * stride;
+            std::memcpy(row.data(), a, stride);
+            std::memcpy(a, b, stride);
+            std::memcpy(b, row.data(), stride);
+        }
+    }
+    return true;
+}
+
+bool FrameConverter::convert(const AVFrame* frame, std::vector<uint8_t>& out) {
+    const int bits = m_target.biBitCount;
+    const bool bottomUp = m_target.biHeight > 0;
+    if (bits <= 8) {
+        const QImage image = toImage(frame);
+        return !image.isNull() && writeImage(image, m_target, out);
+    }
+    const bool masks = m_target.biCompression == BI_BITFIELDS;
+    const size_t headerBytes = 40 + (masks ? 12 : 0);
+    out.resize(headerBytes + m_target.biSizeImage);
+    std::memcpy(out.data(), &m_target, 40);
+    if (masks)
+        std::memcpy(out.data() + 40, kMasks565, 12);
+    AVPixelFormat format = AV_PIX_FMT_BGR24;
+    if (bits == 32)
+        format = AV_PIX_FMT_BGR0;
+    else if (bits == 16)
+        format = masks ? AV_PIX_FMT_RGB565LE : AV_PIX_FMT_RGB555LE;
+    const int stride = int(qdx::dibStride(m_width, bits));
+    return scale(frame, format, out.data() + headerBytes, stride, bottomUp);
+}
+
+} // namespace qdx::vfw

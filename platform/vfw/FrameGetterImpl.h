@@ -1,0 +1,114 @@
+#pragma once
+
+// The frame getter behind AVIStreamGetFrameOpen/GetFrame. Uncompressed films are read directly;
+// compressed ones go through FFmpeg, keeping the decoder between calls so that stepping forward
+// costs one decode per frame and a jump decodes from the key frame before the wanted picture.
+//
+// Pictures are numbered in display order. Each sample fed to the decoder is tagged with its
+// position; for codecs that do not reorder, a picture's number is its sample's position, and
+// positions the decoder gives nothing for (empty samples of dropped frames, broken samples) show
+// the picture before them. For codecs that reorder (B-frames, also packed in one sample), pictures
+// are counted from the key frame the decoding started at; that key frame's own number is learnt
+// from a decode that passed through it, or from how many samples the decoder swallowed before it
+// (pictures before a key frame in display order that need the previous group cannot be decoded
+// from it, so the decoder starts one group earlier for them).
+
+#include "platform/vfw/AviObjects.h"
+#include "platform/vfw/FrameConverter.h"
+#include "platform/vfw/VideoDecoder.h"
+#include "platform/vfw/VideoFormat.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace qdx::vfw {
+
+class FrameGetterImpl final : public FrameGetter {
+public:
+    // A getter on the stream, or nullptr (with the reason in `error`) when the stream is not
+    // video, its format is broken, no decoder knows it or `wanted` asks for a layout we cannot
+    // give.
+    static FrameGetterImpl* create(AviStream* stream, const BITMAPINFOHEADER* wanted,
+                                   QString* error = nullptr);
+    ~FrameGetterImpl() override;
+
+    void* frame(LONG position) override;
+
+    // The layout of every frame returned.
+    const BITMAPINFOHEADER& outputHeader() const { return m_out; }
+    // Work done so far: samples fed to the decoder and restarts at a key frame.
+    struct Counters {
+        int64_t samplesDecoded = 0;
+        int64_t restarts = 0;
+    };
+    const Counters& counters() const { return m_counters; }
+
+private:
+    FrameGetterImpl(AviStream* stream, VideoFormat format);
+
+    void* uncompressedFrame(LONG position);
+    bool readSample(LONG position, std::vector<uint8_t>& into);
+
+    // Compressed films.
+    bool pictureFor(LONG position);
+    bool advanceTo(LONG position);
+    bool restartFor(LONG position);
+    void startRun(LONG key);
+    // Feeds samples until at least one picture comes out or the stream ends. False at the end.
+    bool feed();
+    bool acceptOutputs();
+    LONG keyBefore(LONG position);
+    LONG keyForPicture(LONG position);
+    bool isKeySample(LONG position);
+
+    AviStream* m_stream;
+    VideoFormat m_format;
+    FOURCC m_handler = 0;
+    LONG m_start = 0;
+    BITMAPINFOHEADER m_out;
+    bool m_storedLayout = false; // uncompressed frames returned as stored
+    std::vector<uint8_t> m_dib;
+    std::vector<uint8_t> m_sample;
+    LONG m_delivered = -1;
+    Counters m_counters;
+
+    std::unique_ptr<VideoDecoder> m_decoder;
+    std::unique_ptr<FrameConverter> m_converter;
+
+    // Why a run stopped before giving the picture asked for.
+    enum class Problem { None, BadKey, TooLate, ModeChanged };
+
+    LONG m_end = 0;    // one past the last sample
+    LONG m_target = 0; // the picture asked for
+
+    // The current decoding run.
+    bool m_runActive = false;
+    Problem m_problem = Problem::None;
+    LONG m_runKey = 0;
+    LONG m_next = 0;     // next sample to feed
+    int m_sentInRun = 0; // samples fed since the run started
+    int m_swallowed = 0; // samples fed before the latest one
+    bool m_sawOutput = false;
+    bool m_validateKey = false;
+    bool m_keyRejected = false;
+    LONG m_base = 0;    // number of the run's first picture (reordering codecs)
+    LONG m_ordinal = 0; // pictures out of the run so far
+    bool m_drained = false;
+    int64_t m_lastTag = -1;
+
+    FramePtr m_current;                            // the latest picture taken from the run
+    LONG m_currentNumber = -1;                     // its number
+    std::deque<std::pair<LONG, FramePtr>> m_ahead; // pictures out beyond the one asked for
+
+    bool m_modeKnown = false;
+    bool m_reorders = false;
+    int m_startDelay = -1; // samples the decoder swallows before its first picture
+    int m_startReorder = 0;
+    std::map<LONG, LONG> m_keyNumbers; // key sample -> number of its picture
+    std::set<LONG> m_badKeys;          // samples flagged key that do not start a decodable run
+};
+
+} // namespace qdx::vfw

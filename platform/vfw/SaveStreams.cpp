@@ -1,0 +1,207 @@
+// AVISaveV: writes streams into a new AVI file through the layer's own calls. Video whose options
+// name another compressor than the stream carries is read through a compressed stream; everything
+// else is copied sample by sample with its key flags. The streams are interleaved in steps of one
+// second of film, and the callback hears the percentage after every step.
+//
+// The file is written under a temporary name beside the target and renamed over it only when it
+// is complete, so a cancelled or failed save leaves no partial film and keeps any file that was
+// there before.
+
+#include "platform/vfw/AviObjects.h"
+#include "platform/vfw/CompressorChooser.h"
+#include "platform/vfw/FourccMap.h"
+#include "platform/vfw/VideoFormat.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cstdio>
+#include <vector>
+
+namespace qdx::vfw {
+
+namespace {
+
+constexpr LONG kStepMs = 1000;
+
+struct Track {
+    StreamHandle source; // the stream read (the caller's, or a compressed stream over it)
+    StreamHandle target;
+    AVISTREAMINFO info;
+    LONG next = 0;
+    LONG end = 0;
+    bool video = false;
+    std::vector<uint8_t> buffer;
+};
+
+// The compressor a video stream's samples are in, as a FourCC (comptypeDIB when uncompressed).
+FOURCC carriedCompressor(AviStream* stream) {
+    QString error;
+    const std::optional<VideoFormat> format = VideoFormat::ofStream(stream, &error);
+    if (!format)
+        return 0;
+    return format->uncompressed() ? comptypeDIB : format->compression();
+}
+
+// Copies the samples of a track that start before `until` (milliseconds).
+HRESULT copyUntil(Track& t, LONG until, bool all) {
+    const LONG first = AVIStreamStart(t.source.get());
+    while (t.next < t.end) {
+        const LONG time = AVIStreamSampleToTime(t.source.get(), t.next);
+        if (!all && time >= 0 && time >= until)
+            break;
+        LONG count = 1;
+        if (!t.video && t.info.dwSampleSize > 0) {
+            // Sound: everything up to the step in one read and one write.
+            LONG last = all ? t.end : AVIStreamTimeToSample(t.source.get(), until);
+            if (last < 0 || last > t.end)
+                last = t.end;
+            count = std::max<LONG>(1, last - t.next);
+        }
+        LONG bytes = 0;
+        LONG samples = 0;
+        HRESULT hr = AVIStreamRead(t.source.get(), t.next, count, nullptr, 0, &bytes, &samples);
+        if (hr != AVIERR_OK)
+            return hr;
+        if (bytes < 0)
+            return AVIERR_FILEREAD;
+        t.buffer.resize(size_t(bytes) + 1);
+        hr = AVIStreamRead(t.source.get(), t.next, count, t.buffer.data(), bytes, &bytes, &samples);
+        if (hr != AVIERR_OK)
+            return hr;
+        if (samples <= 0)
+            samples = count;
+        DWORD flags = AVIIF_KEYFRAME;
+        if (t.video && AVIStreamFindSample(t.source.get(), t.next, FIND_PREV | FIND_KEY) != t.next)
+            flags = 0;
+        hr = AVIStreamWrite(t.target.get(), t.next - first, samples, t.buffer.data(), bytes, flags,
+                            nullptr, nullptr);
+        if (hr != AVIERR_OK)
+            return hr;
+        t.next += samples;
+    }
+    return AVIERR_OK;
+}
+
+QString temporaryPathFor(const QString& path) {
+    const QFileInfo target(path);
+    const QString suffix =
+        target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
+    return target.absolutePath() + QStringLiteral("/.") + target.completeBaseName() +
+           QStringLiteral(".partial-") + QUuid::createUuid().toString(QUuid::Id128) + suffix;
+}
+
+} // namespace
+
+HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCount,
+                    AviStream** streams, AVICOMPRESSOPTIONS** options) {
+    if (path.isEmpty())
+        return AVIERR_FILEOPEN;
+    LibraryScope library;
+    std::vector<Track> tracks(static_cast<size_t>(streamCount));
+    for (int i = 0; i < streamCount; ++i) {
+        Track& t = tracks[size_t(i)];
+        HRESULT hr = AVIStreamInfo(streams[i], &t.info, sizeof t.info);
+        if (hr != AVIERR_OK)
+            return hr;
+        t.video = t.info.fccType == streamtypeVIDEO;
+        const AVICOMPRESSOPTIONS* o = options ? options[i] : nullptr;
+        if (t.video && o &&
+            !FourccMap::sameCompressor(o->fccHandler, carriedCompressor(streams[i]))) {
+            if (!findCompressor(o->fccHandler))
+                return AVIERR_NOCOMPRESSOR;
+            PAVISTREAM compressed = nullptr;
+            hr = AVIMakeCompressedStream(&compressed, streams[i], o);
+            if (hr != AVIERR_OK)
+                return hr;
+            t.source.reset(compressed);
+            hr = AVIStreamInfo(compressed, &t.info, sizeof t.info);
+            if (hr != AVIERR_OK)
+                return hr;
+        } else {
+            AVIStreamAddRef(streams[i]);
+            t.source.reset(streams[i]);
+        }
+        t.next = AVIStreamStart(t.source.get());
+        const LONG length = AVIStreamLength(t.source.get());
+        if (t.next < 0 || length < 0)
+            return AVIERR_BADHANDLE;
+        t.end = t.next + length;
+    }
+    LONG duration = 0;
+    for (Track& t : tracks)
+        duration = std::max(duration, AVIStreamSampleToTime(t.source.get(), t.end));
+
+    const QString temporary = temporaryPathFor(path);
+    HRESULT result = AVIERR_OK;
+    {
+        PAVIFILE created = nullptr;
+        result = AVIFileOpen(&created, temporary, OF_CREATE | OF_WRITE);
+        if (result != AVIERR_OK)
+            return result;
+        FileHandle file(created);
+        for (Track& t : tracks) {
+            PAVISTREAM target = nullptr;
+            AVISTREAMINFO header = t.info;
+            header.dwStart = 0;
+            header.dwLength = 0;
+            result = AVIFileCreateStream(file.get(), &target, &header);
+            if (result != AVIERR_OK)
+                break;
+            t.target.reset(target);
+            LONG size = 0;
+            const LONG first = AVIStreamStart(t.source.get());
+            result = AVIStreamReadFormat(t.source.get(), first, nullptr, &size);
+            if (result != AVIERR_OK)
+                break;
+            if (size <= 0 || size > (1 << 20)) {
+                result = AVIERR_BADFORMAT;
+                break;
+            }
+            std::vector<uint8_t> format(size_t(size), 0);
+            result = AVIStreamReadFormat(t.source.get(), first, format.data(), &size);
+            if (result == AVIERR_OK)
+                result = AVIStreamSetFormat(t.target.get(), 0, format.data(), size);
+            if (result != AVIERR_OK)
+                break;
+        }
+        // One second of every stream at a time; streams without a time base go in one piece.
+        for (LONG until = kStepMs; result == AVIERR_OK; until += kStepMs) {
+            bool more = false;
+            for (Track& t : tracks) {
+                result = copyUntil(t, until, duration <= 0);
+                if (result != AVIERR_OK)
+                    break;
+                more = more || t.next < t.end;
+            }
+            if (result != AVIERR_OK)
+                break;
+            const int percent =
+                more ? int(std::clamp<int64_t>(int64_t(until) * 100 / std::max(duration, 1), 0, 99))
+                     : 100;
+            if (callback && callback(percent) != 0) {
+                result = AVIERR_USERABORT;
+                break;
+            }
+            if (!more)
+                break;
+        }
+        for (Track& t : tracks) {
+            t.target.reset();
+            t.source.reset();
+        }
+        if (result == AVIERR_OK)
+            result = flushFile(file.get());
+    }
+    if (result == AVIERR_OK) {
+        if (std::rename(QFile::encodeName(temporary).constData(),
+                        QFile::encodeName(path).constData()) != 0)
+            result = AVIERR_FILEWRITE;
+    }
+    if (result != AVIERR_OK)
+        QFile::remove(temporary);
+    return result;
+}
+
+} // namespace qdx::vfw

@@ -1,0 +1,163 @@
+#include "platform/vfw/VideoDecoder.h"
+
+#include "platform/vfw/FourccMap.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace qdx::vfw {
+
+namespace {
+
+std::atomic<int> threadSetting{0};
+
+} // namespace
+
+void setDecoderThreads(int threads) {
+    threadSetting = std::max(0, threads);
+}
+
+int decoderThreads() {
+    return threadSetting.load();
+}
+
+VideoDecoder::~VideoDecoder() = default;
+
+std::unique_ptr<VideoDecoder> VideoDecoder::open(const VideoFormat& format, FOURCC handler,
+                                                 int threads, QString* error) {
+    auto fail = [&](const QString& text) {
+        if (error)
+            *error = text;
+        return std::unique_ptr<VideoDecoder>();
+    };
+    FOURCC tag = format.compression();
+    AVCodecID id = FourccMap::codecOf(tag);
+    if (id == AV_CODEC_ID_NONE && !FourccMap::isUncompressedHandler(handler)) {
+        // Some writers leave the compression field empty and name the codec in the handler.
+        id = FourccMap::codecOf(handler);
+        tag = handler;
+    }
+    if (id == AV_CODEC_ID_NONE)
+        return fail(QStringLiteral("No decoder knows the compression %1.")
+                        .arg(FourccMap::text(format.compression())));
+    const AVCodec* codec = avcodec_find_decoder(id);
+    if (!codec)
+        return fail(QStringLiteral("No decoder is available for %1.")
+                        .arg(QString::fromUtf8(avcodec_get_name(id))));
+
+    std::unique_ptr<VideoDecoder> d(new VideoDecoder);
+    d->m_context.reset(avcodec_alloc_context3(codec));
+    if (!d->m_context)
+        throw std::bad_alloc();
+    AVCodecContext* c = d->m_context.get();
+    c->width = format.width();
+    c->height = format.height();
+    c->codec_tag = tag;
+    c->bits_per_coded_sample = format.bitCount();
+    c->thread_count = threads;
+    c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    // Pictures are numbered by the sample that held them; FFmpeg's own guesses are not needed.
+    c->pkt_timebase = AVRational{1, 1};
+    const QByteArray& extra = format.extraData();
+    if (!extra.isEmpty()) {
+        c->extradata =
+            static_cast<uint8_t*>(av_mallocz(size_t(extra.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!c->extradata)
+            throw std::bad_alloc();
+        std::memcpy(c->extradata, extra.constData(), size_t(extra.size()));
+        c->extradata_size = int(extra.size());
+    }
+    if (!format.colours().empty()) {
+        for (const RGBQUAD& q : format.colours())
+            d->m_palette.push_back(0xFF000000u | (uint32_t(q.rgbRed) << 16) |
+                                   (uint32_t(q.rgbGreen) << 8) | q.rgbBlue);
+        d->m_palette.resize(AVPALETTE_COUNT, 0xFF000000u);
+        d->m_sendPalette = true;
+    }
+    const int rc = avcodec_open2(c, codec, nullptr);
+    if (rc < 0)
+        return fail(QStringLiteral("The %1 decoder does not open: %2")
+                        .arg(QString::fromUtf8(codec->name), ffmpegError(rc)));
+    d->m_packet = makePacket();
+    d->m_taken = makeFrame();
+    return d;
+}
+
+int VideoDecoder::collect() {
+    int got = 0;
+    for (;;) {
+        FramePtr f = makeFrame();
+        const int rc = avcodec_receive_frame(m_context.get(), f.get());
+        if (rc < 0)
+            break;
+        m_ready.push_back(std::move(f));
+        ++got;
+    }
+    return got;
+}
+
+int VideoDecoder::send(std::span<const uint8_t> data, int64_t tag, bool key) {
+    if (m_draining)
+        return 0;
+    m_buffer.resize(data.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (!data.empty())
+        std::memcpy(m_buffer.data(), data.data(), data.size());
+    std::memset(m_buffer.data() + data.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    AVPacket* p = m_packet.get();
+    av_packet_unref(p);
+    p->data = m_buffer.data();
+    p->size = int(data.size());
+    p->pts = tag;
+    p->dts = AV_NOPTS_VALUE;
+    p->flags = key ? AV_PKT_FLAG_KEY : 0;
+    if (m_sendPalette) {
+        uint8_t* side = av_packet_new_side_data(p, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+        if (side)
+            std::memcpy(side, m_palette.data(), AVPALETTE_SIZE);
+        m_sendPalette = false;
+    }
+    int got = 0;
+    for (;;) {
+        const int rc = avcodec_send_packet(m_context.get(), p);
+        if (rc == AVERROR(EAGAIN)) {
+            // The decoder wants its pictures taken before it accepts more.
+            const int n = collect();
+            got += n;
+            if (n == 0)
+                break;
+            continue;
+        }
+        break;
+    }
+    av_packet_free_side_data(p);
+    p->data = nullptr;
+    p->size = 0;
+    return got + collect();
+}
+
+int VideoDecoder::drain() {
+    if (m_draining)
+        return collect();
+    m_draining = true;
+    avcodec_send_packet(m_context.get(), nullptr);
+    return collect();
+}
+
+AVFrame* VideoDecoder::take() {
+    av_frame_unref(m_taken.get());
+    if (m_ready.empty())
+        return nullptr;
+    av_frame_move_ref(m_taken.get(), m_ready.front().get());
+    m_ready.pop_front();
+    return m_taken.get();
+}
+
+void VideoDecoder::reset() {
+    avcodec_flush_buffers(m_context.get());
+    m_ready.clear();
+    av_frame_unref(m_taken.get());
+    m_draining = false;
+    m_sendPalette = !m_palette.empty();
+}
+
+} // namespace qdx::vfw

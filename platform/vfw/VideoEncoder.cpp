@@ -1,0 +1,352 @@
+#include "platform/vfw/VideoEncoder.h"
+
+#include "platform/vfw/FourccMap.h"
+#include "platform/vfw/FrameConverter.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <cmath>
+#include <cstring>
+
+namespace qdx::vfw {
+
+namespace {
+
+// What each encoder is fed and how its frame size must be aligned.
+struct EncoderSetup {
+    AVPixelFormat pixels;
+    int align;
+    uint16_t bitCount; // biBitCount of the compressed format
+};
+
+EncoderSetup setupOf(const char* encoder) {
+    const QByteArray name(encoder);
+    if (name == "mjpeg")
+        return {AV_PIX_FMT_YUVJ420P, 2, 24};
+    if (name == "mpeg4" || name == "libx264")
+        return {AV_PIX_FMT_YUV420P, 2, 24};
+    if (name == "ffv1")
+        return {AV_PIX_FMT_BGR0, 1, 32};
+    if (name == "huffyuv")
+        return {AV_PIX_FMT_RGB24, 4, 24};
+    if (name == "msvideo1")
+        return {AV_PIX_FMT_RGB555LE, 4, 16};
+    return {AV_PIX_FMT_YUV420P, 2, 24};
+}
+
+int roundUp(int value, int align) {
+    return (value + align - 1) / align * align;
+}
+
+// dwQuality 0..10000 (anything above: the compressor's default) onto a quantiser 31..1.
+int quantiserOf(DWORD quality) {
+    return std::clamp(int(std::lround(1.0 + 30.0 * (10000.0 - quality) / 10000.0)), 1, 31);
+}
+
+// dwQuality onto x264's constant rate factor 51..0.
+double rateFactorOf(DWORD quality) {
+    return 51.0 * (10000.0 - quality) / 10000.0;
+}
+
+// The source layout of DIB pixels as libswscale names it; AV_PIX_FMT_NONE for layouts that go
+// through the picture routines instead.
+AVPixelFormat sourceFormatOf(const VideoFormat& f) {
+    const uint32_t* m = f.masks();
+    switch (f.bitCount()) {
+    case 32:
+        if (!f.bitfields() || (m[0] == 0xFF0000 && m[1] == 0xFF00 && m[2] == 0xFF))
+            return AV_PIX_FMT_BGR0;
+        return AV_PIX_FMT_NONE;
+    case 24:
+        return AV_PIX_FMT_BGR24;
+    case 16:
+        if (!f.bitfields() || (m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F))
+            return AV_PIX_FMT_RGB555LE;
+        if (m[0] == 0xF800 && m[1] == 0x07E0 && m[2] == 0x001F)
+            return AV_PIX_FMT_RGB565LE;
+        return AV_PIX_FMT_NONE;
+    case 8:
+        return AV_PIX_FMT_PAL8;
+    default:
+        return AV_PIX_FMT_NONE;
+    }
+}
+
+// Repeats the last column and row of the picture into the padding an aligned frame size adds.
+void padEdges(AVFrame* frame, int width, int height) {
+    if (width == frame->width && height == frame->height)
+        return;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    if (!d)
+        return;
+    const int planes = av_pix_fmt_count_planes(AVPixelFormat(frame->format));
+    for (int p = 0; p < planes; ++p) {
+        const bool chroma = (p == 1 || p == 2) && !(d->flags & AV_PIX_FMT_FLAG_RGB);
+        const int sw = chroma ? d->log2_chroma_w : 0;
+        const int sh = chroma ? d->log2_chroma_h : 0;
+        const int used = -((-width) >> sw);
+        const int usedRows = -((-height) >> sh);
+        const int full = -((-frame->width) >> sw);
+        const int fullRows = -((-frame->height) >> sh);
+        int step = 1;
+        for (int c = 0; c < d->nb_components; ++c)
+            if (d->comp[c].plane == p)
+                step = std::max(step, d->comp[c].step);
+        uint8_t* base = frame->data[p];
+        const int stride = frame->linesize[p];
+        for (int y = 0; y < usedRows; ++y) {
+            uint8_t* row = base + size_t(y) * size_t(stride);
+            for (int x = used; x < full; ++x)
+                std::memcpy(row + size_t(x) * size_t(step), row + size_t(used - 1) * size_t(step),
+                            size_t(step));
+        }
+        for (int y = usedRows; y < fullRows; ++y)
+            std::memcpy(base + size_t(y) * size_t(stride),
+                        base + size_t(usedRows - 1) * size_t(stride), size_t(full * step));
+    }
+}
+
+} // namespace
+
+VideoEncoder::~VideoEncoder() = default;
+
+std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& options,
+                                                 const VideoFormat& input, DWORD scale, DWORD rate,
+                                                 HRESULT* code, QString* error) {
+    auto fail = [&](HRESULT hr, const QString& text) {
+        if (code)
+            *code = hr;
+        if (error)
+            *error = text;
+        return std::unique_ptr<VideoEncoder>();
+    };
+    const Compressor* compressor = findCompressor(options.fccHandler);
+    if (!compressor)
+        return fail(
+            AVIERR_NOCOMPRESSOR,
+            QStringLiteral("There is no compressor %1.").arg(FourccMap::text(options.fccHandler)));
+    if (!input.uncompressed())
+        return fail(AVIERR_BADFORMAT,
+                    QStringLiteral("Only uncompressed frames can be compressed."));
+    std::unique_ptr<VideoEncoder> e(new VideoEncoder);
+    e->m_compressor = compressor;
+    e->m_input = input;
+    if (!compressor->encoder) {
+        const std::vector<uint8_t> header = input.packedHeader();
+        e->m_format =
+            QByteArray(reinterpret_cast<const char*>(header.data()), qsizetype(header.size()));
+        return e;
+    }
+
+    const AVCodec* codec = avcodec_find_encoder_by_name(compressor->encoder);
+    if (!codec)
+        return fail(AVIERR_NOCOMPRESSOR, QStringLiteral("The %1 encoder is missing.")
+                                             .arg(QString::fromLatin1(compressor->encoder)));
+    const EncoderSetup setup = setupOf(compressor->encoder);
+    e->m_context.reset(avcodec_alloc_context3(codec));
+    if (!e->m_context)
+        throw std::bad_alloc();
+    AVCodecContext* c = e->m_context.get();
+    e->m_width = roundUp(input.width(), setup.align);
+    e->m_height = roundUp(input.height(), setup.align);
+    c->width = e->m_width;
+    c->height = e->m_height;
+    c->pix_fmt = setup.pixels;
+    AVRational frameTime{int(scale), int(rate)};
+    if (scale == 0 || rate == 0 || scale > INT32_MAX || rate > INT32_MAX)
+        frameTime = AVRational{1, 25};
+    av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
+    c->time_base = frameTime;
+    c->framerate = av_inv_q(frameTime);
+    c->codec_tag = compressor->fourcc;
+    c->max_b_frames = 0;
+    c->thread_count = 0;
+    c->sample_aspect_ratio = AVRational{1, 1};
+
+    const bool keyFrames = (options.dwFlags & AVICOMPRESSF_KEYFRAMES) && options.dwKeyFrameEvery;
+    const int gop = int(std::min<DWORD>(
+        keyFrames ? options.dwKeyFrameEvery : compressor->defaultKeyFrameEvery, 100000));
+    c->gop_size = std::max(gop, 1);
+    c->keyint_min = std::max(gop, 1);
+    const bool dataRate = compressor->hasDataRate && (options.dwFlags & AVICOMPRESSF_DATARATE) &&
+                          options.dwBytesPerSecond > 0;
+    const DWORD quality =
+        options.dwQuality <= 10000 ? options.dwQuality : compressor->defaultQuality;
+    const QByteArray name(compressor->encoder);
+    if (dataRate) {
+        c->bit_rate = int64_t(options.dwBytesPerSecond) * 8;
+        c->rc_max_rate = 0;
+    }
+    if (name == "mjpeg" || name == "mpeg4") {
+        c->qmin = 1;
+        c->qmax = 31;
+        if (!dataRate) {
+            c->flags |= AV_CODEC_FLAG_QSCALE;
+            c->global_quality = quantiserOf(quality) * FF_QP2LAMBDA;
+        }
+    } else if (name == "libx264") {
+        av_opt_set(c->priv_data, "preset", "veryfast", 0);
+        if (!dataRate)
+            av_opt_set_double(c->priv_data, "crf", rateFactorOf(quality), 0);
+    } else if (name == "ffv1") {
+        c->level = 3;
+    }
+
+    const int rc = avcodec_open2(c, codec, nullptr);
+    if (rc < 0)
+        return fail(AVIERR_COMPRESSOR,
+                    QStringLiteral("The %1 encoder does not open: %2")
+                        .arg(QString::fromLatin1(compressor->encoder), ffmpegError(rc)));
+
+    BITMAPINFOHEADER h;
+    h.biWidth = e->m_width;
+    h.biHeight = e->m_height;
+    h.biBitCount = setup.bitCount;
+    h.biCompression = compressor->fourcc;
+    h.biSizeImage = uint32_t(int64_t(e->m_width) * e->m_height * setup.bitCount / 8);
+    h.biSize = uint32_t(40 + std::max(c->extradata_size, 0));
+    e->m_format = QByteArray(reinterpret_cast<const char*>(&h), sizeof h);
+    if (c->extradata_size > 0)
+        e->m_format.append(reinterpret_cast<const char*>(c->extradata), c->extradata_size);
+
+    e->m_frame = makeFrame();
+    e->m_frame->format = setup.pixels;
+    e->m_frame->width = e->m_width;
+    e->m_frame->height = e->m_height;
+    if (av_frame_get_buffer(e->m_frame.get(), 0) < 0)
+        throw std::bad_alloc();
+    e->m_packet = makePacket();
+    return e;
+}
+
+bool VideoEncoder::fillFrame(const uint8_t* bits, AVPixelFormat source, int stride,
+                             const uint32_t* palette) {
+    if (av_frame_make_writable(m_frame.get()) < 0)
+        return false;
+    const int width = m_input.width();
+    const int height = m_input.height();
+    m_sws.reset(sws_getCachedContext(m_sws.release(), width, height, source, width, height,
+                                     AVPixelFormat(m_frame->format), SWS_BICUBIC, nullptr, nullptr,
+                                     nullptr));
+    if (!m_sws)
+        return false;
+    const bool fullRange = m_frame->format == AV_PIX_FMT_YUVJ420P;
+    const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
+    sws_setColorspaceDetails(m_sws.get(), table, 1, table, fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
+    const uint8_t* src[4] = {bits, reinterpret_cast<const uint8_t*>(palette), nullptr, nullptr};
+    const int srcStride[4] = {stride, 0, 0, 0};
+    if (sws_scale(m_sws.get(), src, srcStride, 0, height, m_frame->data, m_frame->linesize) <= 0)
+        return false;
+    padEdges(m_frame.get(), width, height);
+    return true;
+}
+
+bool VideoEncoder::encode(const uint8_t* bits, size_t size, LONG position) {
+    if (m_finished)
+        return false;
+    const int64_t imageSize = m_input.imageSize();
+    if (!bits || int64_t(size) < imageSize)
+        return false;
+    if (!m_context) {
+        m_ready.push_back(
+            Sample{position, QByteArray(reinterpret_cast<const char*>(bits), imageSize), true});
+        return true;
+    }
+    const AVPixelFormat source = sourceFormatOf(m_input);
+    bool filled;
+    if (source == AV_PIX_FMT_NONE) {
+        // Rare layouts (1 and 4 bits, unusual masks) go through the picture routines.
+        QString error;
+        const TBitmap picture = qdx::decodeDib(m_input.header(), m_input.colours(), m_input.masks(),
+                                               std::span(bits, size_t(imageSize)), &error);
+        if (picture.Empty())
+            return false;
+        const QImage rgb = picture.Image().convertToFormat(QImage::Format_RGB32);
+        filled = fillFrame(rgb.constBits(), AV_PIX_FMT_BGR0, int(rgb.bytesPerLine()), nullptr);
+    } else {
+        uint32_t palette[256] = {};
+        for (size_t i = 0; i < m_input.colours().size() && i < 256; ++i) {
+            const RGBQUAD& q = m_input.colours()[i];
+            palette[i] =
+                0xFF000000u | (uint32_t(q.rgbRed) << 16) | (uint32_t(q.rgbGreen) << 8) | q.rgbBlue;
+        }
+        const int stride = int(qdx::dibStride(m_input.width(), m_input.bitCount()));
+        // DIB rows are stored bottom-up unless the height is negative.
+        const uint8_t* first =
+            m_input.topDown() ? bits : bits + size_t(m_input.height() - 1) * size_t(stride);
+        filled = fillFrame(first, source, m_input.topDown() ? stride : -stride, palette);
+    }
+    if (!filled)
+        return false;
+    m_frame->pts = position;
+    return send(m_frame.get());
+}
+
+bool VideoEncoder::encodeImage(const QImage& picture, LONG position) {
+    if (picture.isNull())
+        return false;
+    std::vector<uint8_t> dib;
+    BITMAPINFOHEADER layout = m_input.header();
+    if (layout.biCompression == BI_ALPHABITFIELDS)
+        layout.biCompression = BI_BITFIELDS;
+    if (!FrameConverter::writeImage(picture, layout, dib))
+        return false;
+    const size_t offset = dib.size() - size_t(m_input.imageSize());
+    return encode(dib.data() + offset, size_t(m_input.imageSize()), position);
+}
+
+bool VideoEncoder::send(AVFrame* frame) {
+    AVCodecContext* c = m_context.get();
+    int rc;
+    for (;;) {
+        rc = avcodec_send_frame(c, frame);
+        if (rc != AVERROR(EAGAIN))
+            break;
+        // The encoder wants its packets taken first.
+        const int got = avcodec_receive_packet(c, m_packet.get());
+        if (got < 0)
+            break;
+        m_ready.push_back(
+            Sample{LONG(m_packet->pts),
+                   QByteArray(reinterpret_cast<const char*>(m_packet->data), m_packet->size),
+                   (m_packet->flags & AV_PKT_FLAG_KEY) != 0});
+        av_packet_unref(m_packet.get());
+    }
+    if (rc < 0 && rc != AVERROR_EOF)
+        return false;
+    for (;;) {
+        const int got = avcodec_receive_packet(c, m_packet.get());
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+            return true;
+        if (got < 0)
+            return false;
+        m_ready.push_back(
+            Sample{LONG(m_packet->pts),
+                   QByteArray(reinterpret_cast<const char*>(m_packet->data), m_packet->size),
+                   (m_packet->flags & AV_PKT_FLAG_KEY) != 0});
+        av_packet_unref(m_packet.get());
+    }
+}
+
+bool VideoEncoder::finish() {
+    if (m_finished)
+        return true;
+    m_finished = true;
+    if (!m_context)
+        return true;
+    return send(nullptr);
+}
+
+bool VideoEncoder::take(Sample& sample) {
+    if (m_ready.empty())
+        return false;
+    sample = std::move(m_ready.front());
+    m_ready.pop_front();
+    return true;
+}
+
+} // namespace qdx::vfw

@@ -1,0 +1,78 @@
+#pragma once
+
+// One compressor at work: takes uncompressed DIB frames (the layout set as the stream's format)
+// and gives the samples to write, each with its position and key flag, and the format the target
+// stream carries: a BITMAPINFOHEADER naming the compressor's FourCC, followed by the encoder's
+// extra data. "Full Frames (Uncompressed)" passes the DIBs through as they are.
+//
+// Every picture given becomes exactly one sample at its own position, in order: encoders never
+// use B-frames, and what an encoder holds back (frame threads, look-ahead) comes out later or at
+// finish().
+
+#include "platform/vfw/CompressorChooser.h"
+#include "platform/vfw/FfmpegHandles.h"
+#include "platform/vfw/VideoFormat.h"
+
+#include <QByteArray>
+#include <QImage>
+
+#include <deque>
+#include <memory>
+
+namespace qdx::vfw {
+
+class VideoEncoder {
+public:
+    struct Sample {
+        LONG position = 0;
+        QByteArray data;
+        bool key = false;
+    };
+
+    // The compressor the options name, for frames of the `input` layout at `scale`/`rate` frames
+    // per second. nullptr with `code` AVIERR_NOCOMPRESSOR for an unknown compressor,
+    // AVIERR_BADFORMAT for frames it cannot take, AVIERR_COMPRESSOR when FFmpeg refuses.
+    static std::unique_ptr<VideoEncoder> open(const AVICOMPRESSOPTIONS& options,
+                                              const VideoFormat& input, DWORD scale, DWORD rate,
+                                              HRESULT* code, QString* error = nullptr);
+
+    // The target stream's format.
+    const QByteArray& format() const { return m_format; }
+    FOURCC fourcc() const { return m_compressor->fourcc; }
+    const Compressor& compressor() const { return *m_compressor; }
+
+    // Encodes the pixels of one frame (the input layout's bytes) for a position. False when the
+    // frame is too short or the encoder fails.
+    bool encode(const uint8_t* bits, size_t size, LONG position);
+    // Encodes a picture, scaled to the frame size (the compressor dialog's preview).
+    bool encodeImage(const QImage& picture, LONG position);
+    // Lets out whatever the encoder still holds. No frame may follow.
+    bool finish();
+    // The oldest sample ready, if any.
+    bool take(Sample& sample);
+    bool finished() const { return m_finished; }
+
+    VideoEncoder(const VideoEncoder&) = delete;
+    VideoEncoder& operator=(const VideoEncoder&) = delete;
+    ~VideoEncoder();
+
+private:
+    VideoEncoder() = default;
+    bool send(AVFrame* frame);
+    bool fillFrame(const uint8_t* bits, AVPixelFormat source, int stride, const uint32_t* palette);
+
+    const Compressor* m_compressor = nullptr;
+    VideoFormat m_input;
+    QByteArray m_format;
+    CodecContextPtr m_context;
+    FramePtr m_frame;
+    PacketPtr m_packet;
+    SwsPtr m_sws;
+    int m_width = 0; // frame size of the encoder (padded where the codec needs it)
+    int m_height = 0;
+    std::deque<Sample> m_ready;
+    std::vector<uint8_t> m_scratch;
+    bool m_finished = false;
+};
+
+} // namespace qdx::vfw

@@ -1,0 +1,161 @@
+#include "tests/vfw/DemuxedStream.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <cstring>
+
+namespace qdx::vfw::test {
+
+LONG findIn(const std::vector<bool>& keys, const std::vector<QByteArray>& samples, LONG position,
+            LONG flags) {
+    const LONG n = LONG(samples.size());
+    auto matches = [&](LONG i) {
+        if (flags & FIND_KEY)
+            return bool(keys[size_t(i)]);
+        return !samples[size_t(i)].isEmpty();
+    };
+    if (flags & FIND_FROM_START)
+        position = 0;
+    if (flags & FIND_PREV) {
+        for (LONG i = std::min(position, n - 1); i >= 0; --i)
+            if (matches(i))
+                return i;
+        return -1;
+    }
+    for (LONG i = std::max<LONG>(position, 0); i < n; ++i)
+        if (matches(i))
+            return i;
+    return -1;
+}
+
+DemuxedStream* DemuxedStream::open(const QString& path, DWORD type) {
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.toUtf8().constData(), nullptr, nullptr) < 0)
+        return nullptr;
+    struct Closer {
+        AVFormatContext** c;
+        ~Closer() { avformat_close_input(c); }
+    } closer{&context};
+    if (avformat_find_stream_info(context, nullptr) < 0)
+        return nullptr;
+    const AVMediaType media = type == streamtypeAUDIO ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO;
+    int index = -1;
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        if (context->streams[i]->codecpar->codec_type == media) {
+            index = int(i);
+            break;
+        }
+    if (index < 0)
+        return nullptr;
+    const AVStream* st = context->streams[index];
+    const AVCodecParameters* par = st->codecpar;
+
+    auto* s = new DemuxedStream;
+    s->m_info.fccType = type;
+    s->m_info.fccHandler = par->codec_tag;
+    s->m_info.dwScale = uint32_t(st->time_base.num);
+    s->m_info.dwRate = uint32_t(st->time_base.den);
+    if (media == AVMEDIA_TYPE_VIDEO) {
+        BITMAPINFOHEADER h;
+        h.biWidth = par->width;
+        h.biHeight = par->height;
+        h.biBitCount = uint16_t(par->bits_per_coded_sample ? par->bits_per_coded_sample : 24);
+        h.biCompression = par->codec_tag;
+        if (par->codec_id == AV_CODEC_ID_RAWVIDEO && par->codec_tag == 0)
+            h.biCompression = 0;
+        s->m_format = QByteArray(reinterpret_cast<const char*>(&h), sizeof h);
+        s->m_info.rcFrame.right = par->width;
+        s->m_info.rcFrame.bottom = par->height;
+    } else {
+        WAVEFORMATEX w;
+        w.wFormatTag = uint16_t(par->codec_tag);
+        w.nChannels = uint16_t(par->ch_layout.nb_channels);
+        w.nSamplesPerSec = uint32_t(par->sample_rate);
+        w.wBitsPerSample = uint16_t(par->bits_per_coded_sample);
+        w.nBlockAlign = uint16_t(par->block_align);
+        w.nAvgBytesPerSec = w.nSamplesPerSec * w.nBlockAlign;
+        s->m_format = QByteArray(reinterpret_cast<const char*>(&w), sizeof w);
+        s->m_info.dwSampleSize = w.nBlockAlign;
+        s->m_info.dwScale = w.nBlockAlign;
+        s->m_info.dwRate = w.nAvgBytesPerSec;
+    }
+    if (par->extradata_size > 0)
+        s->m_format.append(reinterpret_cast<const char*>(par->extradata), par->extradata_size);
+
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(context, packet) >= 0) {
+        if (packet->stream_index == index) {
+            s->m_samples.emplace_back(reinterpret_cast<const char*>(packet->data), packet->size);
+            s->m_keys.push_back(packet->flags & AV_PKT_FLAG_KEY);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    if (media == AVMEDIA_TYPE_AUDIO && s->m_info.dwSampleSize > 0) {
+        // Sound as blocks of dwSampleSize bytes: one sample per block.
+        QByteArray all;
+        for (const QByteArray& chunk : s->m_samples)
+            all += chunk;
+        s->m_samples.clear();
+        s->m_keys.clear();
+        for (qsizetype at = 0; at + s->m_info.dwSampleSize <= all.size();
+             at += s->m_info.dwSampleSize) {
+            s->m_samples.push_back(all.mid(at, s->m_info.dwSampleSize));
+            s->m_keys.push_back(true);
+        }
+    }
+    s->m_info.dwLength = uint32_t(s->m_samples.size());
+    return s;
+}
+
+HRESULT DemuxedStream::info(AVISTREAMINFO& out) {
+    out = m_info;
+    return AVIERR_OK;
+}
+
+HRESULT DemuxedStream::readFormat(LONG, void* format, LONG* size) {
+    if (!format) {
+        *size = LONG(m_format.size());
+        return AVIERR_OK;
+    }
+    const LONG n = std::min<LONG>(*size, LONG(m_format.size()));
+    std::memcpy(format, m_format.constData(), size_t(n));
+    *size = n;
+    return AVIERR_OK;
+}
+
+HRESULT DemuxedStream::read(LONG start, LONG samples, void* buffer, LONG bufferSize,
+                            LONG* bytesRead, LONG* samplesRead) {
+    if (start < 0 || start >= length())
+        return AVIERR_NODATA;
+    if (samples == AVISTREAMREAD_CONVENIENT)
+        samples = 1;
+    samples = std::min(samples, length() - start);
+    LONG total = 0;
+    for (LONG i = 0; i < samples; ++i)
+        total += LONG(m_samples[size_t(start + i)].size());
+    if (bytesRead)
+        *bytesRead = total;
+    if (samplesRead)
+        *samplesRead = samples;
+    if (!buffer)
+        return AVIERR_OK;
+    if (bufferSize < total)
+        return AVIERR_BUFFERTOOSMALL;
+    ++m_reads;
+    char* out = static_cast<char*>(buffer);
+    for (LONG i = 0; i < samples; ++i) {
+        const QByteArray& s = m_samples[size_t(start + i)];
+        std::memcpy(out, s.constData(), size_t(s.size()));
+        out += s.size();
+    }
+    return AVIERR_OK;
+}
+
+LONG DemuxedStream::findSample(LONG position, LONG flags) {
+    return findIn(m_keys, m_samples, position, flags);
+}
+
+} // namespace qdx::vfw::test

@@ -1,0 +1,460 @@
+#include "platform/vfw/FrameGetterImpl.h"
+#include "tests/support/TestSupport.h"
+#include "tests/vfw/DemuxedStream.h"
+#include "tests/vfw/FilmTools.h"
+#include "tests/vfw/MemoryStream.h"
+
+#include <gtest/gtest.h>
+
+#include <QRandomGenerator>
+
+#include <cstring>
+#include <map>
+
+using namespace qdx::vfw;
+using namespace qdx::vfw::test;
+
+namespace {
+
+constexpr int kWidth = 96;
+constexpr int kHeight = 64;
+const QString kSource = QStringLiteral("testsrc2=size=96x64:rate=25");
+
+struct FilmCase {
+    const char* name;
+    QStringList arguments;
+    bool lossless;
+    int frames;
+};
+
+// The films every test of this file reads, made once.
+const std::vector<FilmCase>& filmCases() {
+    static const std::vector<FilmCase> cases = {
+        {"mjpeg", {"-c:v", "mjpeg", "-q:v", "3"}, false, 20},
+        {"mpeg4", {"-c:v", "mpeg4", "-g", "12", "-q:v", "4"}, false, 30},
+        {"mpeg4_bframes", {"-c:v", "mpeg4", "-g", "12", "-bf", "2", "-q:v", "4"}, false, 40},
+        {"mpeg4_packed", {"-c:v", "libxvid", "-g", "12", "-bf", "2"}, false, 40},
+        {"h264", {"-c:v", "libx264", "-g", "12", "-bf", "3", "-crf", "20"}, false, 40},
+        {"ffv1", {"-c:v", "ffv1", "-pix_fmt", "bgr0"}, true, 10},
+        {"huffyuv", {"-c:v", "huffyuv", "-pix_fmt", "bgra"}, true, 10},
+        {"msvideo1", {"-c:v", "msvideo1"}, false, 10},
+    };
+    return cases;
+}
+
+class FilmStore {
+public:
+    static FilmStore& instance() {
+        static FilmStore store;
+        return store;
+    }
+    // The path of a film made for the case, or an empty string with the reason in `why`.
+    QString film(const FilmCase& c, QString* why) {
+        const QString path = m_dir.file(QString::fromLatin1(c.name) + QStringLiteral(".avi"));
+        auto found = m_made.find(path);
+        if (found == m_made.end()) {
+            QStringList args = c.arguments;
+            args << QStringLiteral("-frames:v") << QString::number(c.frames);
+            found = m_made.emplace(path, makeFilm(path, kSource, args)).first;
+        }
+        if (!found->second.isEmpty()) {
+            *why = found->second;
+            return {};
+        }
+        return path;
+    }
+    QString file(const QString& name) const { return m_dir.file(name); }
+
+private:
+    qdx::test::TempDir m_dir;
+    std::map<QString, QString> m_made;
+};
+
+const FilmCase& filmCase(const char* name) {
+    for (const FilmCase& c : filmCases())
+        if (std::strcmp(c.name, name) == 0)
+            return c;
+    throw std::logic_error("no such film case");
+}
+
+struct OpenFilm {
+    StreamHandle stream;
+    std::vector<QByteArray> reference;
+};
+
+OpenFilm openFilm(const char* name) {
+    OpenFilm f;
+    QString why;
+    const QString path = FilmStore::instance().film(filmCase(name), &why);
+    if (path.isEmpty()) {
+        ADD_FAILURE() << why.toStdString();
+        return f;
+    }
+    f.stream.reset(DemuxedStream::open(path));
+    f.reference = ffmpegFrames(path, kWidth, kHeight);
+    return f;
+}
+
+FrameGetterImpl* getterOf(FrameGetter* g) {
+    return dynamic_cast<FrameGetterImpl*>(g);
+}
+
+// Every frame of every film, fetched in order, is ffmpeg's picture: exact for lossless codecs,
+// within 45 dB for lossy ones (only the colour conversion may differ).
+class EveryFilm : public ::testing::TestWithParam<FilmCase> {};
+
+TEST_P(EveryFilm, SequentialFramesMatchFfmpeg) {
+    const FilmCase& c = GetParam();
+    OpenFilm film = openFilm(c.name);
+    ASSERT_TRUE(film.stream);
+    ASSERT_FALSE(film.reference.empty());
+    GetterHandle getter(AVIStreamGetFrameOpen(film.stream.get(), nullptr));
+    ASSERT_TRUE(getter) << c.name;
+    const LONG length = AVIStreamLength(film.stream.get());
+    // ffmpeg gives one picture per sample for every film here.
+    ASSERT_EQ(size_t(length), film.reference.size()) << c.name;
+    for (LONG i = 0; i < length; ++i) {
+        void* dib = AVIStreamGetFrame(getter.get(), i);
+        ASSERT_NE(dib, nullptr) << c.name << " frame " << i;
+        BITMAPINFOHEADER h;
+        std::memcpy(&h, dib, sizeof h);
+        ASSERT_EQ(h.biBitCount, 24);
+        ASSERT_EQ(h.biWidth, kWidth);
+        ASSERT_EQ(h.biHeight, kHeight); // bottom-up
+        ASSERT_EQ(h.biCompression, BI_RGB);
+        const QByteArray ours = dibToBgr24(dib);
+        if (c.lossless)
+            ASSERT_TRUE(ours == film.reference[size_t(i)]) << c.name << " frame " << i;
+        else
+            ASSERT_GT(psnr(ours, film.reference[size_t(i)]), 45.0) << c.name << " frame " << i;
+    }
+    // Stepping forward decodes each sample once.
+    EXPECT_EQ(getterOf(getter.get())->counters().samplesDecoded, length) << c.name;
+    EXPECT_EQ(AVIStreamGetFrame(getter.get(), length), nullptr);
+    EXPECT_EQ(AVIStreamGetFrame(getter.get(), -1), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, EveryFilm, ::testing::ValuesIn(filmCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Jumping back and forth gives the pictures stepping gave, for codecs that reorder frames too.
+class Jumps : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Jumps, RandomAccessGivesTheSequentialPictures) {
+    OpenFilm film = openFilm(GetParam());
+    ASSERT_TRUE(film.stream);
+    const LONG length = AVIStreamLength(film.stream.get());
+    std::vector<QByteArray> sequential;
+    {
+        GetterHandle getter(AVIStreamGetFrameOpen(film.stream.get(), nullptr));
+        ASSERT_TRUE(getter);
+        for (LONG i = 0; i < length; ++i)
+            sequential.push_back(dibToBgr24(AVIStreamGetFrame(getter.get(), i)));
+    }
+    GetterHandle getter(AVIStreamGetFrameOpen(film.stream.get(), nullptr));
+    ASSERT_TRUE(getter);
+    QRandomGenerator random(7);
+    std::vector<LONG> order;
+    for (LONG p : std::vector<LONG>{length - 1, 0, 13, 12, 11, 10, 25, 24, 23, 1, length - 2})
+        if (p < length)
+            order.push_back(p);
+    for (int i = 0; i < 40; ++i)
+        order.push_back(LONG(random.bounded(length)));
+    for (LONG position : order) {
+        const QByteArray got = dibToBgr24(AVIStreamGetFrame(getter.get(), position));
+        ASSERT_TRUE(got == sequential[size_t(position)]) << GetParam() << " frame " << position;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, Jumps,
+                         ::testing::Values("mjpeg", "mpeg4", "mpeg4_bframes", "mpeg4_packed",
+                                           "h264"));
+
+// A jump decodes from the key frame before the picture, never from the start of the film, and a
+// step after it costs one more sample.
+TEST(FrameGetter, JumpDecodesFromThePreviousKeyFrame) {
+    for (const char* name : {"mpeg4", "h264", "mpeg4_bframes"}) {
+        OpenFilm film = openFilm(name);
+        ASSERT_TRUE(film.stream);
+        GetterHandle getter(AVIStreamGetFrameOpen(film.stream.get(), nullptr));
+        ASSERT_TRUE(getter);
+        FrameGetterImpl* impl = getterOf(getter.get());
+        const LONG target = AVIStreamLength(film.stream.get()) - 3;
+        const LONG key = AVIStreamFindSample(film.stream.get(), target, FIND_PREV | FIND_KEY);
+        ASSERT_GE(key, 12) << name;
+        const int64_t before = impl->counters().samplesDecoded;
+        ASSERT_NE(AVIStreamGetFrame(getter.get(), target), nullptr) << name;
+        const int64_t jump = impl->counters().samplesDecoded - before;
+        // From the key frame to the picture, plus the decoder's reordering delay.
+        EXPECT_LE(jump, target - key + 4) << name;
+        EXPECT_GT(psnr(dibToBgr24(AVIStreamGetFrame(getter.get(), target)),
+                       film.reference[size_t(target)]),
+                  45.0)
+            << name;
+        const int64_t afterJump = impl->counters().samplesDecoded;
+        ASSERT_NE(AVIStreamGetFrame(getter.get(), target + 1), nullptr);
+        EXPECT_LE(impl->counters().samplesDecoded - afterJump, 1) << name;
+    }
+}
+
+// A frame getter asked for another layout gives it: 32 and 16 bits, top-down rows, 8 bits with a
+// colour table, another size.
+TEST(FrameGetter, WantedLayoutsAreHonoured) {
+    OpenFilm film = openFilm("ffv1");
+    ASSERT_TRUE(film.stream);
+    const QByteArray& expected = film.reference[3];
+
+    BITMAPINFOHEADER wanted;
+    wanted.biBitCount = 32;
+    GetterHandle g32(AVIStreamGetFrameOpen(film.stream.get(), &wanted));
+    ASSERT_TRUE(g32);
+    void* dib = AVIStreamGetFrame(g32.get(), 3);
+    ASSERT_TRUE(dib);
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, dib, sizeof h);
+    EXPECT_EQ(h.biBitCount, 32);
+    EXPECT_EQ(h.biSizeImage, uint32_t(kWidth * kHeight * 4));
+    EXPECT_TRUE(dibToBgr24(dib) == expected);
+
+    wanted.biBitCount = 24;
+    wanted.biHeight = -kHeight;
+    wanted.biWidth = kWidth;
+    GetterHandle gTop(AVIStreamGetFrameOpen(film.stream.get(), &wanted));
+    ASSERT_TRUE(gTop);
+    dib = AVIStreamGetFrame(gTop.get(), 3);
+    ASSERT_TRUE(dib);
+    // Top-down rows: the first row of pixels is the picture's top row.
+    EXPECT_EQ(std::memcmp(static_cast<char*>(dib) + 40, expected.constData(), kWidth * 3), 0);
+
+    wanted = BITMAPINFOHEADER();
+    wanted.biBitCount = 16;
+    GetterHandle g16(AVIStreamGetFrameOpen(film.stream.get(), &wanted));
+    ASSERT_TRUE(g16);
+    EXPECT_GT(psnr(dibToBgr24(AVIStreamGetFrame(g16.get(), 3)), expected), 30.0);
+
+    wanted.biBitCount = 8;
+    GetterHandle g8(AVIStreamGetFrameOpen(film.stream.get(), &wanted));
+    ASSERT_TRUE(g8);
+    dib = AVIStreamGetFrame(g8.get(), 3);
+    ASSERT_TRUE(dib);
+    std::memcpy(&h, dib, sizeof h);
+    EXPECT_EQ(h.biBitCount, 8);
+    EXPECT_EQ(packedDibSize(dib), size_t(40 + 1024 + kWidth * kHeight));
+    EXPECT_GT(psnr(dibToBgr24(dib), expected), 15.0);
+
+    wanted = BITMAPINFOHEADER();
+    wanted.biBitCount = 24;
+    wanted.biWidth = kWidth / 2;
+    wanted.biHeight = kHeight / 2;
+    GetterHandle gHalf(AVIStreamGetFrameOpen(film.stream.get(), &wanted));
+    ASSERT_TRUE(gHalf);
+    dib = AVIStreamGetFrame(gHalf.get(), 3);
+    ASSERT_TRUE(dib);
+    std::memcpy(&h, dib, sizeof h);
+    EXPECT_EQ(h.biWidth, kWidth / 2);
+    EXPECT_EQ(h.biHeight, kHeight / 2);
+
+    // Layouts no one can give are refused at opening.
+    wanted = BITMAPINFOHEADER();
+    wanted.biBitCount = 24;
+    wanted.biCompression = mmioFOURCC('M', 'J', 'P', 'G');
+    EXPECT_EQ(AVIStreamGetFrameOpen(film.stream.get(), &wanted), nullptr);
+    wanted.biCompression = BI_RGB;
+    wanted.biBitCount = 12;
+    EXPECT_EQ(AVIStreamGetFrameOpen(film.stream.get(), &wanted), nullptr);
+}
+
+// ---- streams written in memory -------------------------------------------------------------
+
+AVISTREAMINFO videoInfo() {
+    AVISTREAMINFO info;
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = 25;
+    return info;
+}
+
+QByteArray headerBytes(const BITMAPINFOHEADER& h) {
+    return QByteArray(reinterpret_cast<const char*>(&h), sizeof h);
+}
+
+// An uncompressed 8-bit film: each frame comes back as stored, with its 1024-byte colour table,
+// and the pixels are the indices written.
+TEST(FrameGetter, PalettisedFramesCarryTheirColourTable) {
+    StreamHandle stream(new MemoryStream(videoInfo()));
+    BITMAPINFOHEADER h;
+    h.biWidth = 6;
+    h.biHeight = 3;
+    h.biBitCount = 8;
+    h.biClrUsed = 3; // a short table: the frame still carries all 256 entries
+    QByteArray format = headerBytes(h);
+    const RGBQUAD colours[3] = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};
+    format.append(reinterpret_cast<const char*>(colours), sizeof colours);
+    ASSERT_EQ(AVIStreamSetFormat(stream.get(), 0, format.constData(), LONG(format.size())),
+              AVIERR_OK);
+    QByteArray pixels(8 * 3, 0); // stride 8
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 6; ++x)
+            pixels[y * 8 + x] = char((x + y) % 3);
+    ASSERT_EQ(AVIStreamWrite(stream.get(), 0, 1, pixels.constData(), LONG(pixels.size()),
+                             AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_OK);
+    GetterHandle getter(AVIStreamGetFrameOpen(stream.get(), nullptr));
+    ASSERT_TRUE(getter);
+    auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(getter.get(), 0));
+    ASSERT_TRUE(dib);
+    BITMAPINFOHEADER out;
+    std::memcpy(&out, dib, sizeof out);
+    EXPECT_EQ(out.biBitCount, 8);
+    EXPECT_EQ(out.biClrUsed, 0u);
+    EXPECT_EQ(out.biSizeImage, 24u);
+    EXPECT_EQ(std::memcmp(dib + 40, colours, sizeof colours), 0);
+    EXPECT_EQ(std::memcmp(dib + 40 + 1024, pixels.constData(), 24), 0);
+    EXPECT_EQ(packedDibSize(dib), size_t(40 + 1024 + 24));
+    // The picture reads through the colour table (bottom row first: row 0 is the bottom).
+    const QByteArray bgr = dibToBgr24(dib);
+    ASSERT_EQ(bgr.size(), 6 * 3 * 3);
+    EXPECT_EQ(uint8_t(bgr[2 * 18 + 2]), 255); // bottom-left pixel: index 0, red
+}
+
+// Other uncompressed layouts: top-down 24 bits and 5-6-5 bit fields come back as stored; asked
+// for 24 bits they are converted; an empty sample shows the frame before it.
+TEST(FrameGetter, UncompressedLayoutsAndDroppedFrames) {
+    StreamHandle stream(new MemoryStream(videoInfo()));
+    BITMAPINFOHEADER h;
+    h.biWidth = 2;
+    h.biHeight = 2;
+    h.biBitCount = 16;
+    h.biCompression = BI_BITFIELDS;
+    QByteArray format = headerBytes(h);
+    const uint32_t masks[3] = {0xF800, 0x07E0, 0x001F};
+    format.append(reinterpret_cast<const char*>(masks), sizeof masks);
+    ASSERT_EQ(AVIStreamSetFormat(stream.get(), 0, format.constData(), LONG(format.size())),
+              AVIERR_OK);
+    const uint16_t frame0[4] = {0xF800, 0x07E0, 0x001F, 0xFFFF}; // red, green / blue, white
+    const uint16_t frame2[4] = {0x0000, 0x0000, 0x0000, 0x0000};
+    ASSERT_EQ(AVIStreamWrite(stream.get(), 0, 1, frame0, 8, AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_OK);
+    // Position 1 is left empty: a dropped frame.
+    ASSERT_EQ(AVIStreamWrite(stream.get(), 2, 1, frame2, 8, AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_OK);
+    ASSERT_EQ(AVIStreamLength(stream.get()), 3);
+
+    GetterHandle stored(AVIStreamGetFrameOpen(stream.get(), nullptr));
+    ASSERT_TRUE(stored);
+    auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(stored.get(), 1));
+    ASSERT_TRUE(dib);
+    EXPECT_EQ(std::memcmp(dib + 40, masks, 12), 0);
+    EXPECT_EQ(std::memcmp(dib + 52, frame0, 8), 0);
+    dib = static_cast<const uint8_t*>(AVIStreamGetFrame(stored.get(), 2));
+    ASSERT_TRUE(dib);
+    EXPECT_EQ(std::memcmp(dib + 52, frame2, 8), 0);
+
+    BITMAPINFOHEADER wanted;
+    wanted.biBitCount = 24;
+    GetterHandle converted(AVIStreamGetFrameOpen(stream.get(), &wanted));
+    ASSERT_TRUE(converted);
+    const QByteArray bgr = dibToBgr24(AVIStreamGetFrame(converted.get(), 0));
+    ASSERT_EQ(bgr.size(), 12);
+    // Top row (stored second): blue, white; bottom row: red, green.
+    EXPECT_EQ(bgr.mid(0, 3), QByteArray("\xff\x00\x00", 3));
+    EXPECT_EQ(bgr.mid(3, 3), QByteArray("\xff\xff\xff", 3));
+    EXPECT_EQ(bgr.mid(6, 3), QByteArray("\x00\x00\xff", 3));
+    EXPECT_EQ(bgr.mid(9, 3), QByteArray("\x00\xff\x00", 3));
+
+    // A top-down 24-bit film keeps its negative height and row order.
+    StreamHandle topDown(new MemoryStream(videoInfo()));
+    BITMAPINFOHEADER t;
+    t.biWidth = 1;
+    t.biHeight = -2;
+    t.biBitCount = 24;
+    ASSERT_EQ(AVIStreamSetFormat(topDown.get(), 0, &t, sizeof t), AVIERR_OK);
+    const uint8_t rows[8] = {1, 2, 3, 0, 4, 5, 6, 0};
+    ASSERT_EQ(AVIStreamWrite(topDown.get(), 0, 1, rows, 8, AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_OK);
+    GetterHandle g(AVIStreamGetFrameOpen(topDown.get(), nullptr));
+    ASSERT_TRUE(g);
+    dib = static_cast<const uint8_t*>(AVIStreamGetFrame(g.get(), 0));
+    ASSERT_TRUE(dib);
+    BITMAPINFOHEADER out;
+    std::memcpy(&out, dib, sizeof out);
+    EXPECT_EQ(out.biHeight, -2);
+    EXPECT_EQ(std::memcmp(dib + 40, rows, 8), 0);
+}
+
+// Dropped frames of a compressed film (empty samples) show the picture before them.
+TEST(FrameGetter, EmptySamplesOfCompressedFilmsRepeatThePictureBefore) {
+    OpenFilm film = openFilm("mjpeg");
+    ASSERT_TRUE(film.stream);
+    auto* copy = new MemoryStream(videoInfo());
+    StreamHandle stream(copy);
+    LONG size = 0;
+    ASSERT_EQ(AVIStreamReadFormat(film.stream.get(), 0, nullptr, &size), AVIERR_OK);
+    QByteArray format(size, 0);
+    ASSERT_EQ(AVIStreamReadFormat(film.stream.get(), 0, format.data(), &size), AVIERR_OK);
+    copy->setFormat(0, format.constData(), size);
+    // Samples 0, 1, 4, 5 of the film at positions 0, 1, 4, 5: 2 and 3 are dropped.
+    for (LONG i : {0, 1, 4, 5}) {
+        LONG bytes = 0;
+        AVIStreamRead(film.stream.get(), i, 1, nullptr, 0, &bytes, nullptr);
+        QByteArray sample(bytes, 0);
+        ASSERT_EQ(AVIStreamRead(film.stream.get(), i, 1, sample.data(), bytes, nullptr, nullptr),
+                  AVIERR_OK);
+        ASSERT_EQ(copy->write(i, 1, sample.constData(), bytes, AVIIF_KEYFRAME, nullptr, nullptr),
+                  AVIERR_OK);
+    }
+    GetterHandle getter(AVIStreamGetFrameOpen(stream.get(), nullptr));
+    ASSERT_TRUE(getter);
+    const QByteArray one = dibToBgr24(AVIStreamGetFrame(getter.get(), 1));
+    EXPECT_GT(psnr(one, film.reference[1]), 45.0);
+    EXPECT_TRUE(dibToBgr24(AVIStreamGetFrame(getter.get(), 2)) == one);
+    EXPECT_TRUE(dibToBgr24(AVIStreamGetFrame(getter.get(), 3)) == one);
+    EXPECT_GT(psnr(dibToBgr24(AVIStreamGetFrame(getter.get(), 4)), film.reference[4]), 45.0);
+    // Backwards onto a dropped frame as well.
+    EXPECT_TRUE(dibToBgr24(AVIStreamGetFrame(getter.get(), 3)) == one);
+}
+
+// Broken or unknown formats give no getter; broken samples give no frame, and the getter goes on.
+TEST(FrameGetter, HostileFormatsAndSamplesAreRefused) {
+    auto open = [](const QByteArray& format) {
+        StreamHandle stream(new MemoryStream(videoInfo()));
+        stream->setFormat(0, format.constData(), LONG(format.size()));
+        const char sample[16] = {1, 2, 3};
+        stream->write(0, 1, sample, sizeof sample, AVIIF_KEYFRAME, nullptr, nullptr);
+        return GetterHandle(AVIStreamGetFrameOpen(stream.get(), nullptr));
+    };
+    BITMAPINFOHEADER h;
+    h.biWidth = 16;
+    h.biHeight = 16;
+    h.biBitCount = 24;
+    EXPECT_FALSE(open(headerBytes(h).left(30))) << "a cut header";
+    h.biWidth = 100000;
+    EXPECT_FALSE(open(headerBytes(h))) << "an absurd width";
+    h.biWidth = 16;
+    h.biHeight = 0;
+    EXPECT_FALSE(open(headerBytes(h))) << "no height";
+    h.biHeight = 16;
+    h.biBitCount = 7;
+    EXPECT_FALSE(open(headerBytes(h))) << "an impossible bit count";
+    h.biBitCount = 24;
+    h.biCompression = mmioFOURCC('Z', 'Z', 'Z', '9');
+    EXPECT_FALSE(open(headerBytes(h))) << "an unknown compression";
+    h.biCompression = BI_BITFIELDS;
+    EXPECT_FALSE(open(headerBytes(h))) << "bit fields at 24 bits";
+
+    // A known codec fed garbage: the getter opens, the frame does not decode.
+    h.biCompression = mmioFOURCC('M', 'J', 'P', 'G');
+    GetterHandle garbage = open(headerBytes(h));
+    ASSERT_TRUE(garbage);
+    EXPECT_EQ(AVIStreamGetFrame(garbage.get(), 0), nullptr);
+
+    // A stream that is not video.
+    AVISTREAMINFO audio;
+    audio.fccType = streamtypeAUDIO;
+    StreamHandle sound(new MemoryStream(audio));
+    WAVEFORMATEX w;
+    sound->setFormat(0, &w, sizeof w);
+    EXPECT_EQ(AVIStreamGetFrameOpen(sound.get(), nullptr), nullptr);
+}
+
+} // namespace
