@@ -7,12 +7,14 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 namespace qdx::vfw {
 
@@ -50,6 +52,16 @@ inline PacketPtr makePacket() {
     if (!p)
         throw std::bad_alloc();
     return p;
+}
+
+// FFmpeg reports only errors on standard error (its notes on every encoder's statistics and on
+// odd but readable streams are of no use to the user). Called before the first codec opens.
+inline void quietFfmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (qEnvironmentVariableIsEmpty("QDX_FFMPEG_LOG"))
+            av_log_set_level(AV_LOG_ERROR);
+    });
 }
 
 // FFmpeg's text for an error code.

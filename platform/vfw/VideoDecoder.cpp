@@ -45,6 +45,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const VideoFormat& format, FOUR
         return fail(QStringLiteral("No decoder is available for %1.")
                         .arg(QString::fromUtf8(avcodec_get_name(id))));
 
+    quietFfmpegLog();
     std::unique_ptr<VideoDecoder> d(new VideoDecoder);
     d->m_context.reset(avcodec_alloc_context3(codec));
     if (!d->m_context)

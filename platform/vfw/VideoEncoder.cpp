@@ -146,6 +146,7 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
     if (!codec)
         return fail(AVIERR_NOCOMPRESSOR, QStringLiteral("The %1 encoder is missing.")
                                              .arg(QString::fromLatin1(compressor->encoder)));
+    quietFfmpegLog();
     const EncoderSetup setup = setupOf(compressor->encoder);
     e->m_context.reset(avcodec_alloc_context3(codec));
     if (!e->m_context)
@@ -283,6 +284,9 @@ bool VideoEncoder::encode(const uint8_t* bits, size_t size, LONG position) {
     if (!filled)
         return false;
     m_frame->pts = position;
+    // Constant-quantiser encoders take the quantiser from each picture.
+    if (m_context->flags & AV_CODEC_FLAG_QSCALE)
+        m_frame->quality = m_context->global_quality;
     return send(m_frame.get());
 }
 
