@@ -35,7 +35,7 @@ std::vector<ProbedPacket> probePackets(const QString& path) {
     const ProcessResult r =
         run(QStringLiteral("ffprobe"),
             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-             QStringLiteral("packet=stream_index,size,flags,data_hash"),
+             QStringLiteral("packet=stream_index,pts,size,flags,data_hash"),
              QStringLiteral("-show_data_hash"), QStringLiteral("MD5"), QStringLiteral("-of"),
              QStringLiteral("json"), path});
     std::vector<ProbedPacket> packets;
@@ -50,6 +50,7 @@ std::vector<ProbedPacket> probePackets(const QString& path) {
         ProbedPacket p;
         p.stream = o[QStringLiteral("stream_index")].toInt();
         p.size = o[QStringLiteral("size")].toString().toLongLong();
+        p.pts = o[QStringLiteral("pts")].toVariant().toLongLong();
         p.key = o[QStringLiteral("flags")].toString().startsWith(QLatin1Char('K'));
         p.md5 = o[QStringLiteral("data_hash")].toString().section(QLatin1Char(':'), 1);
         packets.push_back(p);

@@ -24,6 +24,7 @@ QByteArray ffmpegOutput(const QString& path, const QStringList& outputArguments)
 struct ProbedPacket {
     int stream = 0;
     int64_t size = 0;
+    int64_t pts = 0;
     bool key = false;
     QString md5;
 };

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <cstring>
 #include <functional>
 
@@ -306,6 +309,309 @@ TEST_F(HandMadeFiles, OpenedForReadWriteIsReadOnly) {
     EXPECT_EQ(readAllSamples(raw).size(), 1u);
     EXPECT_EQ(QFileInfo(path).size(),
               qint64(handMade([](RiffBuilder& b, int64_t) { b.chunk("00db", frame(0)); }).size()));
+}
+
+// Films written through the layer, read back by the layer.
+class WrittenByLayer : public HandMadeFiles {
+protected:
+    void TearDown() override { qdx::vfw::setOpenDmlThreshold(0); }
+
+    static QByteArray bytes(const std::vector<uint8_t>& v) {
+        return QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size()));
+    }
+};
+
+TEST_F(WrittenByLayer, SamplesAtTheirPositionsWhileAndAfterWriting) {
+    const QString path = dir.file(QStringLiteral("film.avi"));
+    {
+        OpenedFile f(path, OF_CREATE | OF_WRITE);
+        ASSERT_EQ(f.result, AVIERR_OK);
+        const AVISTREAMINFO vi = videoHeader(8, 4, 25);
+        const AVISTREAMINFO ai = pcmHeader(44100, 1);
+        PAVISTREAM v = nullptr, a = nullptr;
+        ASSERT_EQ(AVIFileCreateStream(f.file, &v, &vi), AVIERR_OK);
+        ASSERT_EQ(AVIFileCreateStream(f.file, &a, &ai), AVIERR_OK);
+        StreamHandle video(v), audio(a);
+        const BITMAPINFOHEADER bih = frameFormat(8, 4, 24);
+        const WAVEFORMATEX wf = pcmFormat(44100, 1);
+        ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
+        ASSERT_EQ(AVIStreamSetFormat(a, 0, &wf, sizeof wf), AVIERR_OK);
+        // The engine's sound copy: frames 0 to 24 at 25 fps end at the sample at 960 ms.
+        EXPECT_EQ(AVIStreamTimeToSample(a, 960), 42336);
+        EXPECT_EQ(AVIStreamSampleToTime(a, 42336), 960);
+
+        for (int i : {0, 1, 3}) {
+            const std::vector<uint8_t> px = framePixels(8, 4, 24, i);
+            LONG samples = 0, written = 0;
+            ASSERT_EQ(AVIStreamWrite(v, i, 1, px.data(), LONG(px.size()), AVIIF_KEYFRAME, &samples,
+                                     &written),
+                      AVIERR_OK);
+            EXPECT_EQ(samples, 1);
+            EXPECT_EQ(written, LONG(px.size()));
+        }
+        // Written samples stay: a position already written is refused.
+        const std::vector<uint8_t> again = framePixels(8, 4, 24, 9);
+        EXPECT_EQ(AVIStreamWrite(v, 1, 1, again.data(), LONG(again.size()), 0, nullptr, nullptr),
+                  AVIERR_BADPARAM);
+        // Sound: 100 samples, a gap of 50, then 20; a buffer larger than its count stores only
+        // the samples counted.
+        const std::vector<uint8_t> first = pcmSamples(0, 100, 1);
+        ASSERT_EQ(AVIStreamWrite(a, 0, 100, first.data(), LONG(first.size()), 0, nullptr, nullptr),
+                  AVIERR_OK);
+        const std::vector<uint8_t> second = pcmSamples(150, 40, 1);
+        LONG samples = 0;
+        ASSERT_EQ(
+            AVIStreamWrite(a, 150, 20, second.data(), LONG(second.size()), 0, &samples, nullptr),
+            AVIERR_OK);
+        EXPECT_EQ(samples, 20);
+
+        // While the file is written, it reads back.
+        EXPECT_EQ(AVIStreamLength(v), 4);
+        EXPECT_EQ(AVIStreamLength(a), 170);
+        const std::vector<QByteArray> frames = readAllSamples(v);
+        ASSERT_EQ(frames.size(), 4u);
+        EXPECT_EQ(frames[3], bytes(framePixels(8, 4, 24, 3)));
+        EXPECT_TRUE(frames[2].isEmpty());
+        AVIFILEINFOW info;
+        ASSERT_EQ(AVIFileInfoW(f.file, &info, sizeof info), AVIERR_OK);
+        EXPECT_EQ(info.dwLength, 4u);
+        EXPECT_TRUE(info.dwCaps & AVIFILECAPS_CANWRITE);
+    }
+    Reader r(path);
+    ASSERT_EQ(r.file.result, AVIERR_OK);
+    EXPECT_EQ(r.source(), AviIndex::Source::Idx1);
+    AVIFILEINFOW info;
+    ASSERT_EQ(AVIFileInfoW(r.file.file, &info, sizeof info), AVIERR_OK);
+    EXPECT_EQ(info.dwLength, 4u);
+    EXPECT_EQ(info.dwRate, 1000000u);
+    EXPECT_EQ(info.dwScale, 40000u);
+    EXPECT_EQ(info.dwWidth, 8u);
+    EXPECT_EQ(info.dwHeight, 4u);
+    EXPECT_GT(info.dwMaxBytesPerSec, 0u);
+    AVISTREAMINFO si;
+    ASSERT_EQ(AVIStreamInfo(r.video.get(), &si, sizeof si), AVIERR_OK);
+    EXPECT_EQ(si.dwLength, 4u);
+    EXPECT_EQ(si.dwSuggestedBufferSize, 96u);
+    EXPECT_STREQ(si.szName, "Video");
+    EXPECT_EQ(si.rcFrame.right, 8);
+    EXPECT_EQ(AVIStreamFindSample(r.video.get(), 2, FIND_PREV | FIND_KEY), 1);
+    QByteArray sound(170 * 2, '\0');
+    LONG got = 0;
+    ASSERT_EQ(AVIStreamRead(r.audio.get(), 0, 170, sound.data(), LONG(sound.size()), nullptr, &got),
+              AVIERR_OK);
+    EXPECT_EQ(got, 170);
+    EXPECT_EQ(sound.left(200), bytes(pcmSamples(0, 100, 1)));
+    EXPECT_EQ(sound.mid(200, 100), QByteArray(100, '\0')); // silence in the gap
+    EXPECT_EQ(sound.mid(300), bytes(pcmSamples(150, 20, 1)));
+}
+
+TEST_F(WrittenByLayer, HeaderIsFixedOnceSamplesAreWritten) {
+    OpenedFile f(dir.file(QStringLiteral("fixed.avi")), OF_CREATE | OF_WRITE);
+    const AVISTREAMINFO vi = videoHeader(8, 4, 25);
+    PAVISTREAM v = nullptr;
+    ASSERT_EQ(AVIFileCreateStream(f.file, &v, &vi), AVIERR_OK);
+    StreamHandle video(v);
+    const BITMAPINFOHEADER bih = frameFormat(8, 4, 24);
+    ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
+    const std::vector<uint8_t> px = framePixels(8, 4, 24, 0);
+    ASSERT_EQ(AVIStreamWrite(v, 0, 1, px.data(), LONG(px.size()), AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_OK);
+    EXPECT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK); // the same format again
+    const BITMAPINFOHEADER other = frameFormat(16, 4, 24);
+    EXPECT_EQ(AVIStreamSetFormat(v, 0, &other, sizeof other), AVIERR_UNSUPPORTED);
+    PAVISTREAM late = nullptr;
+    EXPECT_EQ(AVIFileCreateStream(f.file, &late, &vi), AVIERR_UNSUPPORTED);
+    EXPECT_EQ(late, nullptr);
+}
+
+// A target released before any sample (a cancelled compressor choice, an empty range) is still a
+// film that opens, with its streams and formats.
+TEST_F(WrittenByLayer, FilmsWithoutSamples) {
+    const QString formatted = dir.file(QStringLiteral("formatted.avi"));
+    const QString bare = dir.file(QStringLiteral("bare.avi"));
+    const QString nothing = dir.file(QStringLiteral("nothing.avi"));
+    const BITMAPINFOHEADER bih = frameFormat(8, 4, 24);
+    {
+        OpenedFile a(formatted, OF_CREATE | OF_WRITE);
+        OpenedFile b(bare, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE);
+        OpenedFile c(nothing, OF_CREATE | OF_WRITE);
+        const AVISTREAMINFO vi = videoHeader(8, 4, 25);
+        PAVISTREAM v = nullptr, w = nullptr;
+        ASSERT_EQ(AVIFileCreateStream(a.file, &v, &vi), AVIERR_OK);
+        ASSERT_EQ(AVIFileCreateStream(b.file, &w, &vi), AVIERR_OK);
+        StreamHandle video(v), other(w);
+        ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
+    }
+    Reader a(formatted);
+    ASSERT_EQ(a.file.result, AVIERR_OK);
+    EXPECT_EQ(AVIStreamLength(a.video.get()), 0);
+    LONG size = 0;
+    ASSERT_EQ(AVIStreamReadFormat(a.video.get(), 0, nullptr, &size), AVIERR_OK);
+    EXPECT_EQ(size, 40);
+    Reader b(bare);
+    ASSERT_EQ(b.file.result, AVIERR_OK);
+    EXPECT_EQ(AVIStreamLength(b.video.get()), 0);
+    Reader c(nothing);
+    ASSERT_EQ(c.file.result, AVIERR_OK);
+    AVIFILEINFOW info;
+    AVIFileInfoW(c.file.file, &info, sizeof info);
+    EXPECT_EQ(info.dwStreams, 0u);
+}
+
+TEST_F(WrittenByLayer, ExclusiveTargetsRefuseASecondWriter) {
+    const QString path = dir.file(QStringLiteral("locked.avi"));
+    OpenedFile first(path, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE);
+    ASSERT_EQ(first.result, AVIERR_OK);
+    OpenedFile second(path, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE);
+    EXPECT_EQ(second.result, AVIERR_FILEOPEN);
+}
+
+// A full disk (here: a file size limit) is reported by the write that meets it and by every
+// later call, never swallowed.
+TEST_F(WrittenByLayer, WriteErrorsAreReported) {
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 256 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    HRESULT failure = AVIERR_OK;
+    HRESULT flushed = AVIERR_OK;
+    {
+        OpenedFile f(dir.file(QStringLiteral("full.avi")), OF_CREATE | OF_WRITE);
+        const AVISTREAMINFO vi = videoHeader(64, 48, 25);
+        PAVISTREAM v = nullptr;
+        AVIFileCreateStream(f.file, &v, &vi);
+        StreamHandle video(v);
+        const BITMAPINFOHEADER bih = frameFormat(64, 48, 24);
+        AVIStreamSetFormat(v, 0, &bih, sizeof bih);
+        const std::vector<uint8_t> px = framePixels(64, 48, 24, 0);
+        for (int i = 0; i < 200 && failure == AVIERR_OK; ++i)
+            failure = AVIStreamWrite(v, i, 1, px.data(), LONG(px.size()), AVIIF_KEYFRAME, nullptr,
+                                     nullptr);
+        flushed = qdx::vfw::flushFile(f.file);
+        EXPECT_EQ(AVIStreamWrite(v, 1000, 1, px.data(), LONG(px.size()), 0, nullptr, nullptr),
+                  AVIERR_FILEWRITE);
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(failure, AVIERR_FILEWRITE);
+    EXPECT_EQ(flushed, AVIERR_FILEWRITE);
+}
+
+// Half the super index serves extents of the threshold's size; then the parts grow towards the
+// RIFF limit, so the index never runs out before the film does.
+TEST_F(WrittenByLayer, ExtentsOutgrowingTheSuperIndex) {
+    qdx::vfw::setOpenDmlThreshold(4096);
+    const QString path = dir.file(QStringLiteral("many.avi"));
+    constexpr int frames = 8000; // 14 frames per extent: 512 extents take 7168
+    {
+        OpenedFile f(path, OF_CREATE | OF_WRITE);
+        const AVISTREAMINFO vi = videoHeader(16, 16, 25);
+        PAVISTREAM v = nullptr;
+        ASSERT_EQ(AVIFileCreateStream(f.file, &v, &vi), AVIERR_OK);
+        StreamHandle video(v);
+        const BITMAPINFOHEADER bih = frameFormat(16, 16, 8);
+        ASSERT_EQ(AVIStreamSetFormat(v, 0, &bih, sizeof bih), AVIERR_OK);
+        for (int i = 0; i < frames; ++i) {
+            const std::vector<uint8_t> px = framePixels(16, 16, 8, i);
+            ASSERT_EQ(AVIStreamWrite(v, i, 1, px.data(), LONG(px.size()),
+                                     i % 10 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr),
+                      AVIERR_OK);
+        }
+    }
+    const QByteArray data = readAll(path);
+    const int parts = int(data.count("AVIX"));
+    EXPECT_GE(parts, 505);
+    EXPECT_LE(parts, 515);
+    Reader r(path);
+    ASSERT_EQ(r.file.result, AVIERR_OK);
+    EXPECT_EQ(r.source(), AviIndex::Source::OpenDml);
+    const std::vector<QByteArray> read = readAllSamples(r.video.get());
+    ASSERT_EQ(read.size(), size_t(frames));
+    for (int i = 0; i < frames; i += 397)
+        EXPECT_EQ(read[size_t(i)], bytes(framePixels(16, 16, 8, i))) << i;
+    EXPECT_EQ(AVIStreamFindSample(r.video.get(), 1234, FIND_PREV | FIND_KEY), 1230);
+    EXPECT_EQ(AVIStreamFindSample(r.video.get(), 7999, FIND_PREV | FIND_KEY), 7990);
+}
+
+// Sound files by hand: a short "fmt " record, other chunks first, a data size that runs past the
+// end of a cut file.
+TEST_F(HandMadeFiles, WaveFilesAsOthersWriteThem) {
+    RiffBuilder b;
+    b.begin("RIFF", "WAVE");
+    b.begin("LIST", "INFO");
+    b.chunk("ISFT", QByteArray("someone", 8));
+    b.end();
+    b.chunk("fmt ", pcmFormatBytes().left(16));
+    const int64_t data = b.chunk("data", QByteArray(1000, 'z'));
+    b.end();
+    QByteArray file = b.data();
+    file.truncate(data + 8 + 501); // cut: 250 whole samples and a half
+    Reader r(save(QStringLiteral("cut.wav"), file));
+    ASSERT_EQ(r.file.result, AVIERR_OK);
+    ASSERT_TRUE(r.audio);
+    EXPECT_FALSE(r.video);
+    EXPECT_EQ(AVIStreamLength(r.audio.get()), 250);
+    LONG size = 0;
+    ASSERT_EQ(AVIStreamReadFormat(r.audio.get(), 0, nullptr, &size), AVIERR_OK);
+    EXPECT_EQ(size, 18); // given a cbSize of 0
+    AVISTREAMINFO info;
+    AVIStreamInfo(r.audio.get(), &info, sizeof info);
+    EXPECT_EQ(info.dwRate / info.dwScale, 8000u);
+    EXPECT_EQ(info.dwSampleSize, 2u);
+    EXPECT_EQ(AVIStreamTimeToSample(r.audio.get(), 1000), 8000);
+    PAVISTREAM none = nullptr;
+    EXPECT_EQ(AVIFileGetStream(r.file.file, &none, streamtypeVIDEO, 0), AVIERR_NODATA);
+    QByteArray all(500, '\0');
+    LONG got = 0;
+    ASSERT_EQ(AVIStreamRead(r.audio.get(), 0, 250, all.data(), 500, nullptr, &got), AVIERR_OK);
+    EXPECT_EQ(got, 250);
+    EXPECT_EQ(all, QByteArray(500, 'z'));
+
+    // Without a format the file is not a sound file.
+    RiffBuilder n;
+    n.begin("RIFF", "WAVE");
+    n.chunk("data", QByteArray(10, 'z'));
+    n.end();
+    AVIFileInit();
+    PAVIFILE bad = nullptr;
+    EXPECT_EQ(AVIFileOpen(&bad, save(QStringLiteral("noformat.wav"), n.data()), OF_READ),
+              AVIERR_BADFORMAT);
+    AVIFileExit();
+}
+
+TEST_F(WrittenByLayer, WaveFilesHoldOneSoundStream) {
+    const QString path = dir.file(QStringLiteral("one.wav"));
+    const QString snapshot = dir.file(QStringLiteral("snapshot.wav"));
+    OpenedFile f(path, OF_CREATE | OF_WRITE);
+    ASSERT_EQ(f.result, AVIERR_OK);
+    const AVISTREAMINFO vi = videoHeader(8, 4, 25);
+    PAVISTREAM s = nullptr;
+    EXPECT_EQ(AVIFileCreateStream(f.file, &s, &vi), AVIERR_UNSUPPORTED);
+    const AVISTREAMINFO ai = pcmHeader(8000, 1);
+    ASSERT_EQ(AVIFileCreateStream(f.file, &s, &ai), AVIERR_OK);
+    StreamHandle audio(s);
+    PAVISTREAM second = nullptr;
+    EXPECT_EQ(AVIFileCreateStream(f.file, &second, &ai), AVIERR_UNSUPPORTED);
+    const std::vector<uint8_t> pcm = pcmSamples(0, 800, 1);
+    EXPECT_EQ(AVIStreamWrite(s, 0, 800, pcm.data(), LONG(pcm.size()), 0, nullptr, nullptr),
+              AVIERR_BADFORMAT); // no format yet: the block size is unknown
+    const WAVEFORMATEX wf = pcmFormat(8000, 1);
+    ASSERT_EQ(AVIStreamSetFormat(s, 0, &wf, sizeof wf), AVIERR_OK);
+    ASSERT_EQ(AVIStreamWrite(s, 0, 800, pcm.data(), LONG(pcm.size()), 0, nullptr, nullptr),
+              AVIERR_OK);
+    EXPECT_EQ(AVIStreamWrite(s, 10, 1, pcm.data(), 2, 0, nullptr, nullptr), AVIERR_BADPARAM);
+    // Flushed, the file as it stands is a whole sound file.
+    ASSERT_EQ(qdx::vfw::flushFile(f.file), AVIERR_OK);
+    ASSERT_TRUE(QFile::copy(path, snapshot));
+    Reader r(snapshot);
+    ASSERT_EQ(r.file.result, AVIERR_OK);
+    EXPECT_EQ(AVIStreamLength(r.audio.get()), 800);
+    AVIFILEINFOW info;
+    AVIFileInfoW(r.file.file, &info, sizeof info);
+    EXPECT_EQ(info.dwLength, 800u);
+    EXPECT_EQ(QString::fromUtf16(info.szFileType), QStringLiteral("Wave file"));
 }
 
 } // namespace
