@@ -17,7 +17,7 @@ PACKAGES := build-essential cmake ninja-build ccache pkg-config git \
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgif-dev libjpeg62-turbo-dev \
 	libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev libxcb-randr0-dev \
 	libxkbcommon-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-	xvfb xauth xdotool x11-utils ffmpeg imagemagick libjpeg-turbo-progs libwmf-bin \
+	xvfb xauth xdotool x11-utils ffmpeg imagemagick libjpeg-turbo-progs libwmf-bin gsfonts \
 	python3 python3-pil hyperfine
 
 .PHONY: all deps configure build test run bench asan-test fuzz format clean

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs each benchmark of a build against its reference tool in the same run, on the same input,
+# and prints the medians and their ratios. One function per group; main runs them all (or the
+# groups named on the command line). Usage: bench/compare.sh BUILD_DIR [GROUP...]
+set -euo pipefail
+build=$(cd "${1:?build folder}" && pwd)
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=offscreen
+
+# The median in milliseconds of a hyperfine run of one command.
+median_ms() {
+    local runs=$1
+    shift
+    hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/h.json" "$@" >/dev/null
+    /usr/bin/python3 -c 'import json,sys; print("%.3f" % (json.load(open(sys.argv[1]))["results"][0]["median"] * 1000))' "$work/h.json"
+}
+
+ratio() { /usr/bin/python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
+
+# Picture saving: SalvarImagem against cjpeg (JPEG) and ImageMagick (GIF), and BMP against
+# copying and writing the pixel bytes, on one 1920x1080 photographic picture.
+pictures() {
+    echo "== pictures"
+    local picture="$work/picture.bmp"
+    convert -seed 7 -size 1920x1080 plasma:fractal -blur 0x1 BMP3:"$picture"
+    "$build/bin/picture_bench" "$picture" "$work" 15 | tee "$work/ours.txt"
+    local ours_jpg ours_gif ours_bmp copy write
+    ours_jpg=$(awk '/^SalvarImagem_jpg/ {print $2}' "$work/ours.txt")
+    ours_gif=$(awk '/^SalvarImagem_gif/ {print $2}' "$work/ours.txt")
+    ours_bmp=$(awk '/^SalvarImagem_bmp/ {print $2}' "$work/ours.txt")
+    copy=$(awk '/^memcpy_pixels/ {print $2}' "$work/ours.txt")
+    write=$(awk '/^write_pixels/ {print $2}' "$work/ours.txt")
+    local encode
+    encode=$(awk '/^BmpFile_encode_in_memory/ {print $2}' "$work/ours.txt")
+    local cjpeg convert
+    cjpeg=$(median_ms 15 "cjpeg -quality 90 -outfile $work/ref.jpg $picture")
+    convert=$(median_ms 5 "/usr/bin/convert $picture +dither -colors 256 $work/ref.gif")
+    local tool
+    tool=$(median_ms 15 "$build/bin/qdx picture $picture $work/tool.jpg")
+    echo "cjpeg -quality 90: $cjpeg ms; SalvarImagem JPEG: $ours_jpg ms; ratio $(ratio "$ours_jpg" "$cjpeg") (target <= 1.10)"
+    echo "qdx picture to JPEG, whole process (start-up and BMP reading included): $tool ms; ratio $(ratio "$tool" "$cjpeg")"
+    echo "convert +dither -colors 256: $convert ms; SalvarImagem GIF: $ours_gif ms; speed-up $(ratio "$convert" "$ours_gif")x (target >= 5)"
+    echo "BMP file built in memory: $encode ms; memcpy of the pixels: $copy ms; ratio $(ratio "$encode" "$copy")"
+    echo "SalvarImagem BMP: $ours_bmp ms; memcpy of the pixels: $copy ms; writing the pixels to a file: $write ms; ratio to the write $(ratio "$ours_bmp" "$write")"
+}
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(pictures)
+echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
+for group in "${groups[@]}"; do
+    "$group"
+done
