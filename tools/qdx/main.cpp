@@ -10,12 +10,14 @@
 namespace qdx::cli {
 
 int pictureCommand(const QStringList& words);
+int codecsCommand(const QStringList& words);
 
 const std::vector<Verb>& verbs() {
     static const std::vector<Verb> table = {
         {"picture", "SOURCE TARGET [--colors NAME]",
          "loads a picture by its extension, reduces its colours, saves it by the target's extension",
          pictureCommand},
+        {"codecs", "", "lists the film compressors: FourCC, a tab, the name", codecsCommand},
     };
     return table;
 }
