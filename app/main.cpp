@@ -1,0 +1,75 @@
+// Quadrix: the main program. Loads the settings, shows the splash window for a second, opens the
+// main window with the stored skin and runs until the main window closes or an Exit command.
+
+#include "app/TFormPrincipal.h"
+#include "app/TSplashF.h"
+#include "app/ui/QtPrompts.h"
+#include "app/ui/QuadrixApplication.h"
+#include "platform/core/AppFolder.h"
+#include "shared/Configuracoes.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <QWindow>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// Chromium's sandbox refuses to run as root; the banner view then runs without it.
+void prepareWebEngine() {
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+// Shows the splash and makes sure it is on the screen before the program blocks.
+void paintNow(QWidget* splash) {
+    splash->show();
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    } while (splash->windowHandle() && !splash->windowHandle()->isExposed() &&
+             waited.elapsed() < 500);
+    splash->repaint();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    IniciarConfiguracoes();
+    prepareWebEngine();
+
+    qdx::ui::QuadrixApplication app(argc, argv);
+    app.setApplicationName(qdx::applicationTitle());
+    app.setApplicationDisplayName(qdx::applicationTitle());
+    app.setDesktopFileName(QStringLiteral("quadrix"));
+    // The tray icon keeps the program alive while the main window is hidden; closing the main
+    // window ends it explicitly.
+    app.setQuitOnLastWindowClosed(false);
+    app.setWindowIcon(TFormPrincipal::ApplicationIcon());
+
+    qdx::ui::QtPrompts prompts;
+    prompts.install();
+
+    auto splash = std::make_unique<TSplashF>(TSplashF::Mode::StartUp);
+    paintNow(splash.get());
+    QThread::msleep(1000);
+    QCoreApplication::processEvents();
+
+    std::unique_ptr<TFormPrincipal> form;
+    try {
+        form = std::make_unique<TFormPrincipal>();
+        QCoreApplication::processEvents();
+        form->AplicarSkinInicial();
+        form->showMaximized();
+    } catch (...) {
+        splash.reset();
+        throw;
+    }
+    splash.reset();
+    return app.exec();
+}

@@ -1,0 +1,88 @@
+#include "app/ui/QtPrompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace qdx::ui {
+
+QWidget* dialogParent() {
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && top->isWindow() && !(top->windowFlags() & Qt::Popup))
+            return top;
+    return nullptr;
+}
+
+QtPrompts::~QtPrompts() {
+    if (m_installed)
+        setPrompts(m_previous);
+}
+
+void QtPrompts::install() {
+    if (!m_installed)
+        m_previous = setPrompts(this);
+    m_installed = true;
+}
+
+void QtPrompts::information(const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, dialogParent());
+    box.exec();
+}
+
+void QtPrompts::error(const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, dialogParent());
+    box.exec();
+}
+
+bool QtPrompts::question(const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    dialogParent());
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+namespace {
+
+std::optional<QString> runFileDialog(const FileDialogRequest& request, bool save) {
+    QFileDialog dialog(dialogParent(), request.title, request.directory);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (save) {
+        dialog.setFileMode(QFileDialog::AnyFile);
+        // Replacing an existing file is the caller's decision, not the dialog's.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    } else {
+        dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    }
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    const QStringList filters = qtNameFilters(request.filter);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
+    if (!request.defaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(request.defaultSuffix);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+std::optional<QString> QtPrompts::openFile(const FileDialogRequest& request) {
+    return runFileDialog(request, false);
+}
+
+std::optional<QString> QtPrompts::saveFile(const FileDialogRequest& request) {
+    return runFileDialog(request, true);
+}
+
+std::optional<QString> QtPrompts::chooseFolder(const QString& title, const QString& start) {
+    const QString folder = QFileDialog::getExistingDirectory(dialogParent(), title, start);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
+} // namespace qdx::ui
