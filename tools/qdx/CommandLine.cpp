@@ -53,4 +53,12 @@ int usageError(const Verb& verb, const QString& message) {
     return kUsage;
 }
 
+const Verb& verbNamed(const char* name) {
+    for (const Verb& verb : verbs())
+        if (QLatin1String(verb.name) == QLatin1String(name))
+            return verb;
+    static const Verb unknown{"?", "", "", {}};
+    return unknown;
+}
+
 } // namespace qdx::cli

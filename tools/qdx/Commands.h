@@ -47,5 +47,7 @@ int usageError(const Verb& verb, const QString& message);
 
 // The verbs, in the order --help lists them.
 const std::vector<Verb>& verbs();
+// The verb of that name (for its usage text).
+const Verb& verbNamed(const char* name);
 
 } // namespace qdx::cli

@@ -11,20 +11,8 @@
 
 namespace qdx::cli {
 
-namespace {
-
-const Verb& pictureVerb() {
-    for (const Verb& verb : verbs())
-        if (QLatin1String(verb.name) == QLatin1String("picture"))
-            return verb;
-    static const Verb fallback{"picture", "SOURCE TARGET [--colors NAME]", "", {}};
-    return fallback;
-}
-
-} // namespace
-
 int pictureCommand(const QStringList& words) {
-    const Verb& verb = pictureVerb();
+    const Verb& verb = verbNamed("picture");
     const CommandLine line(words, {QStringLiteral("--colors")}, {});
     if (!line.ok())
         return usageError(verb, line.error());

@@ -6,18 +6,52 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qdx::cli {
 
 int pictureCommand(const QStringList& words);
 int codecsCommand(const QStringList& words);
+int infoCommand(const QStringList& words);
+int frameCommand(const QStringList& words);
+int copyCommand(const QStringList& words);
+int removeCommand(const QStringList& words);
+int splitCommand(const QStringList& words);
+int joinCommand(const QStringList& words);
+int compressCommand(const QStringList& words);
+int captureCommand(const QStringList& words);
+int recordCommand(const QStringList& words);
+
+#define QDX_FILM_OPTIONS                                                                           \
+    "[--codec FOURCC] [--quality 0..100] [--keyframe N] [--datarate KBPS] [--yes]"
 
 const std::vector<Verb>& verbs() {
     static const std::vector<Verb> table = {
         {"picture", "SOURCE TARGET [--colors NAME]",
-         "loads a picture by its extension, reduces its colours, saves it by the target's extension",
+         "loads a picture by its extension, reduces its colours, saves it by the target's "
+         "extension",
          pictureCommand},
         {"codecs", "", "lists the film compressors: FourCC, a tab, the name", codecsCommand},
+        {"info", "FILM", "prints frames, width, height, type, rate, video FourCC and sound",
+         infoCommand},
+        {"frame", "FILM INDEX PICTURE", "writes frame INDEX (from 0) as a picture by its extension",
+         frameCommand},
+        {"copy", "FILM FIRST LAST TARGET [--sound] " QDX_FILM_OPTIONS,
+         "writes frames FIRST to LAST (from 0) as a new film", copyCommand},
+        {"remove", "FILM FIRST LAST TARGET [--sound] " QDX_FILM_OPTIONS,
+         "writes the film without frames FIRST to LAST", removeCommand},
+        {"split", "FILM PARTS TARGET [--sound] " QDX_FILM_OPTIONS,
+         "cuts the film into PARTS films named TARGET01.avi, TARGET02.avi, ...", splitCommand},
+        {"join", "TARGET FILM... [--sound] " QDX_FILM_OPTIONS, "joins the films into TARGET",
+         joinCommand},
+        {"compress", "FILM TARGET " QDX_FILM_OPTIONS,
+         "writes the whole film through a compressor (its sound kept)", compressCommand},
+        {"capture", "PICTURE [--colors NAME]", "writes one copy of the screen (X11) as a picture",
+         captureCommand},
+        {"record", "FILM --seconds S [--rate R] [--colors NAME] [--compress] " QDX_FILM_OPTIONS,
+         "records the screen (X11), then prints the frame count and the dropped frames",
+         recordCommand},
     };
     return table;
 }
@@ -43,6 +77,12 @@ int main(int argc, char** argv) {
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         printHelp();
         return argc < 2 ? qdx::cli::kUsage : qdx::cli::kSuccess;
+    }
+    // Qt warns on every start without a runtime folder; give it the one it would pick anyway.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray runtime = "/tmp/runtime-" + QByteArray::number(::getuid());
+        ::mkdir(runtime.constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", runtime);
     }
     QGuiApplication app(argc, argv);
     qdx::ConsolePrompts consolePrompts;

@@ -1,0 +1,187 @@
+#pragma once
+
+// TAviCapture: the AVI engine. Every window that works on films owns one instance. It reads films
+// and fetches frames, writes new films through a compressor the user chooses, copies sound, cuts
+// and joins films, and records the screen on a worker thread. All film work goes through the AVI
+// layer (platform/vfw); bitmaps are TBitmaps.
+
+#include "platform/core/TBitmap.h"
+#include "platform/vfw/Vfw.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TAviCapture;
+class TThreadCaptura;
+
+namespace qdx {
+class Clock;
+namespace x11 {
+class ScreenSource;
+} // namespace x11
+} // namespace qdx
+
+// Frame sources of a recording: copies of the screen, or the component's bitmap queue.
+enum TTipoCaptura { tcTela, tcBitmap };
+
+// Events. `Sender` is the component; `FAbort` starts false at every call, and a handler that sets
+// it true cancels the running operation.
+using TCallBackCompress = std::function<void(int I, TAviCapture* Sender, bool& FAbort)>;
+using TExtractFramesProgress =
+    std::function<void(int Max, int Min, int Value, TAviCapture* Sender, bool& FAbort)>;
+// Raised on the recording thread.
+using TCapturing = std::function<void(int LengthTime, TAviCapture* Sender)>;
+using TOnStop = std::function<void(bool Resultao)>;
+
+class TAviCapture : public QObject {
+public:
+    explicit TAviCapture(QObject* owner = nullptr);
+    ~TAviCapture() override;
+
+    // Published properties, with their defaults after construction.
+    const QStringList& AVIList() const { return m_aviList; }
+    void SetAVIList(const QStringList& list) { m_aviList = list; }
+    TCallBackCompress OnProgress;
+    TOnStop OnStop;
+    TExtractFramesProgress OnExtractFramesProgress;
+    int Height = 0;      // screen height div 10; stored only
+    int Width = 0;       // screen width div 10; stored only
+    int Scale = 1;       // time scale of the recording stream
+    int Rate = 1;        // rate of the recording stream: frames per second = Rate / Scale
+    bool Stretch = true; // stored only
+    QString FileName;    // target film of a recording
+    QString WavFileName; // stored only
+    TTipoCaptura TipoCaptura = tcTela;
+    TPixelFormat PixelFormat = pf32bit;
+    double Duracao = 0;                             // stored only
+    bool Paused() const { return m_paused.load(); } // thread-safe
+    bool PermitirCompactacao = false;
+    TCapturing OnCapturing;
+    bool Recording() const { return m_recording.load(); } // thread-safe
+    int Frames = 0;
+    int WidthResolution = 0;
+    int HeightResolution = 0;
+    QString FileType;
+
+    // Reading (the frame reader and film information).
+    bool OpenFilm(const QString& fileName);
+    std::unique_ptr<TBitmap> GetFrame(int index);
+    void CloseFilm();
+    bool ReadFileInfo(const QString& fileName);
+    bool GetFrameRange(const QString& fileName, int& firstFrame, int& lastFrame);
+    bool HasSound(const QString& fileName);
+    void ShowError(const QString& text);
+    bool AskYesNo(const QString& text);
+
+    // Bitmaps as device-independent bitmaps.
+    bool FillDibHeader(const TBitmap& bitmap, BITMAPINFOHEADER& header, TPixelFormat pixelFormat);
+    void MeasureDib(const TBitmap& bitmap, TPixelFormat pixelFormat, int& headerSize,
+                    int& imageSize);
+    // `palette` may be null (the bitmap's own colours, or the fixed palette of the depth).
+    bool ReadDibBits(const TBitmap& bitmap, const QList<QRgb>* palette, TPixelFormat pixelFormat,
+                     uint8_t* bits, uint8_t* header);
+    static int RowBytes(int width, int bitsPerPixel, int alignment);
+
+    // Writing and compression.
+    bool ExtractFrames(int first, int last, const QString& source, const QString& target,
+                       AVICOMPRESSOPTIONS* options = nullptr);
+    bool ExcludeFrames(int first, int last, const QString& source, const QString& target,
+                       AVICOMPRESSOPTIONS* options = nullptr);
+    bool ConcatenateFrames(const QStringList& films, const QString& target, int total,
+                           AVICOMPRESSOPTIONS* options = nullptr);
+    bool ExtractSound(int first, int last, const QString& source, const QString& target,
+                      int append);
+    bool ExcludeSound(int first, int last, const QString& source, const QString& target);
+    bool ConcatenateSound(const QStringList& films, const QString& target, int total);
+    void MergeStreams(const AVICOMPRESSOPTIONS* options, const QString& videoFile,
+                      const QString& soundFile, const QString& target);
+    bool CompressFile(const QString& source, const QString& target);
+    static QString NewTempName();
+
+    // Frame-range editing.
+    void CopySelection(bool keepSound, int first, int last, const QString& source,
+                       const QString& target);
+    void RemoveSelection(bool keepSound, int first, int last, const QString& source,
+                         const QString& target);
+    void SplitFilm(bool keepSound, int first, int last, int parts, const QString& source,
+                   const QString& target);
+    void JoinFilms(bool keepSound, const QStringList& films, const QString& target, int total);
+    // The name of part `part` (1-based) of a split into parts of `target`.
+    static QString SplitPartName(const QString& target, int part);
+
+    // Screen recording.
+    void StartRecording();
+    void PauseRecording();  // thread-safe
+    void ResumeRecording(); // thread-safe
+    void StopRecording();
+    // The bitmap queue, source of tcBitmap recordings.
+    std::vector<std::unique_ptr<TBitmap>>& Bitmaps() { return m_bitmaps; }
+    // The recording temp file: the application folder, NewTempName and ".avi".
+    const QString& RecordingTempFile() const { return m_recordingTempFile; }
+    // The screen the recording copies (the X server's primary monitor unless replaced: tests
+    // give a fake screen).
+    void SetScreenSource(std::shared_ptr<qdx::x11::ScreenSource> source);
+    // The clock recordings are paced by (the machine's steady clock unless replaced).
+    void SetClock(std::shared_ptr<qdx::Clock> clock);
+    // Frames of the last recording that the machine could not grab in time: their positions stay
+    // empty (players hold the previous picture), so the film lasts as long as the recording did.
+    int DroppedFrames() const;
+    // The error that ended the last recording's thread, empty when none.
+    QString RecordingError() const;
+
+private:
+    friend class TThreadCaptura;
+
+    // Opening a source film: AVIFileInit, open for reading (open errors shown), file info, first
+    // video stream. On failure everything is released and AVIFileExit called.
+    bool openSource(const QString& fileName, PAVIFILE& file, PAVISTREAM& stream,
+                    bool showErrors = true);
+    // The text shown for a result of AVIFileOpen.
+    static QString openErrorText(HRESULT code);
+    // A packed DIB from a frame getter as a display bitmap (pfDevice).
+    static std::unique_ptr<TBitmap> bitmapOfPackedDib(const void* packedDib);
+    // Scales a picture of another size into width x height, keeping its proportions, centred on
+    // black: frames written into a stream must all have the stream's size.
+    static void fitInto(TBitmap& frame, int width, int height);
+    // Sizes and allocates the DIB buffers, zero-filled, for a bitmap at a pixel format.
+    void allocateDibBuffers(const TBitmap& bitmap, TPixelFormat pixelFormat);
+    void releaseDibBuffers();
+
+    enum class FrameOperation { Extract, Exclude, Concatenate };
+    bool runFramePipeline(FrameOperation operation, int first, int last, const QString& source,
+                          const QStringList& films, const QString& target, int total,
+                          AVICOMPRESSOPTIONS* options);
+    bool copySound(int first, int last, const QString& source, const QString& target, int append,
+                   PAVIFILE* keepTargetFile, PAVISTREAM* keepTargetStream);
+    bool raiseFrameProgress(int max, int min, int value);
+
+    QStringList m_aviList;
+
+    // The frame reader: file, first video stream and frame getter; all empty when closed.
+    PAVIFILE m_readerFile = nullptr;
+    PAVISTREAM m_readerStream = nullptr;
+    PGETFRAME m_readerGetter = nullptr;
+
+    // The DIB buffers every frame write converts its bitmap into.
+    std::vector<uint8_t> m_dibHeader;
+    std::vector<uint8_t> m_dibBits;
+
+    // Recording state.
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_recording{false};
+    std::vector<std::unique_ptr<TBitmap>> m_bitmaps;
+    QString m_recordingTempFile;
+    std::unique_ptr<TThreadCaptura> m_thread;
+    std::shared_ptr<qdx::x11::ScreenSource> m_screenSource;
+    std::shared_ptr<qdx::Clock> m_clock;
+};
+
+// The component that runs MergeStreams: the save callback of the AVI layer carries only a
+// percentage. One merge runs at a time.
+extern TAviCapture* MergeReference;

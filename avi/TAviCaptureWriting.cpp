@@ -1,0 +1,673 @@
+// TAviCapture: writing films. The frame pipeline (ExtractFrames, ExcludeFrames,
+// ConcatenateFrames) decodes every visited frame into a display bitmap, reads it back as an
+// uncompressed 32-bit DIB and writes it through the compressor the user chooses. Sound is copied
+// as raw samples into sound files; MergeStreams puts one file's video and another's sound together.
+
+#include "avi/TAviCapture.h"
+
+#include "platform/core/AppFolder.h"
+#include "platform/core/Exception.h"
+
+#include <QFile>
+#include <QPainter>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// What the frame pipeline holds; everything still held is released, and the layer's
+// initialisation balanced, when the operation leaves by any path (result or exception).
+struct PipelineHandles {
+    PAVIFILE sourceFile = nullptr;
+    PAVISTREAM sourceStream = nullptr;
+    PGETFRAME getter = nullptr;
+    PAVIFILE targetFile = nullptr;
+    PAVISTREAM targetStream = nullptr;
+    PAVISTREAM compressed = nullptr;
+    AVICOMPRESSOPTIONS ownOptions;
+    AVICOMPRESSOPTIONS* options = nullptr;
+    bool ownsOptions = false;
+    bool initialised = false;
+
+    void releaseSource() {
+        if (getter)
+            AVIStreamGetFrameClose(getter);
+        if (sourceStream)
+            AVIStreamRelease(sourceStream);
+        if (sourceFile)
+            AVIFileRelease(sourceFile);
+        getter = nullptr;
+        sourceStream = nullptr;
+        sourceFile = nullptr;
+    }
+
+    ~PipelineHandles() {
+        // The compressed stream goes first: it finishes its encoder into the target stream.
+        if (compressed)
+            AVIStreamRelease(compressed);
+        if (targetStream)
+            AVIStreamRelease(targetStream);
+        if (targetFile)
+            AVIFileRelease(targetFile);
+        releaseSource();
+        if (ownsOptions) {
+            AVICOMPRESSOPTIONS* list[] = {&ownOptions};
+            AVISaveOptionsFree(1, list);
+        }
+        if (initialised)
+            AVIFileExit();
+    }
+};
+
+// A frame getter request for 32-bit bottom-up frames: the pipeline turns every frame into a
+// 32-bit display bitmap, so the getter converts once, straight into that layout.
+BITMAPINFOHEADER thirtyTwoBitRequest(PAVISTREAM stream) {
+    BITMAPINFOHEADER wanted;
+    LONG size = 0;
+    if (AVIStreamReadFormat(stream, 0, nullptr, &size) == AVIERR_OK &&
+        size >= LONG(sizeof(BITMAPINFOHEADER))) {
+        std::vector<uint8_t> format(static_cast<size_t>(size));
+        if (AVIStreamReadFormat(stream, 0, format.data(), &size) == AVIERR_OK) {
+            BITMAPINFOHEADER stored;
+            std::memcpy(&stored, format.data(), sizeof stored);
+            wanted.biWidth = stored.biWidth;
+            wanted.biHeight = std::abs(stored.biHeight);
+        }
+    }
+    wanted.biBitCount = 32;
+    wanted.biCompression = BI_RGB;
+    wanted.biSizeImage = uint32_t(qdx::dibStride(wanted.biWidth, 32) * wanted.biHeight);
+    return wanted;
+}
+
+PGETFRAME openGetter(PAVISTREAM stream) {
+    const BITMAPINFOHEADER wanted = thirtyTwoBitRequest(stream);
+    if (wanted.biWidth > 0 && wanted.biHeight > 0)
+        if (PGETFRAME getter = AVIStreamGetFrameOpen(stream, &wanted))
+            return getter;
+    return AVIStreamGetFrameOpen(stream, nullptr);
+}
+
+QString withFile(const char* message, const QString& path) {
+    return QString::fromUtf8(message) + QLatin1Char('\r') + QStringLiteral("Arquivo: ") + path;
+}
+
+} // namespace
+
+void TAviCapture::fitInto(TBitmap& frame, int width, int height) {
+    if (frame.Width() == width && frame.Height() == height)
+        return;
+    QImage canvas(width, height, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    const QImage scaled =
+        frame.Image().scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&canvas);
+    painter.drawImage((width - scaled.width()) / 2, (height - scaled.height()) / 2, scaled);
+    painter.end();
+    frame.Assign(canvas);
+}
+
+bool TAviCapture::raiseFrameProgress(int max, int min, int value) {
+    bool abort = false;
+    if (OnExtractFramesProgress)
+        OnExtractFramesProgress(max, min, value, this, abort);
+    return abort;
+}
+
+bool TAviCapture::ExtractFrames(int first, int last, const QString& source, const QString& target,
+                                AVICOMPRESSOPTIONS* options) {
+    return runFramePipeline(FrameOperation::Extract, first, last, source, {}, target, 0, options);
+}
+
+bool TAviCapture::ExcludeFrames(int first, int last, const QString& source, const QString& target,
+                                AVICOMPRESSOPTIONS* options) {
+    return runFramePipeline(FrameOperation::Exclude, first, last, source, {}, target, 0, options);
+}
+
+bool TAviCapture::ConcatenateFrames(const QStringList& films, const QString& target, int total,
+                                    AVICOMPRESSOPTIONS* options) {
+    if (films.isEmpty())
+        return false;
+    return runFramePipeline(FrameOperation::Concatenate, 0, 0, QString(), films, target, total,
+                            options);
+}
+
+namespace {
+
+struct FilmEntry {
+    QString path;
+    int count = 0;
+};
+
+FilmEntry filmEntry(const QString& entry) {
+    const qsizetype eq = entry.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return {entry, 0};
+    bool ok = false;
+    const int count = entry.mid(eq + 1).trimmed().toInt(&ok);
+    return {entry.left(eq), ok ? count : 0};
+}
+
+} // namespace
+
+bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last,
+                                   const QString& sourcePath, const QStringList& films,
+                                   const QString& target, int total, AVICOMPRESSOPTIONS* options) {
+    const QString source =
+        operation == FrameOperation::Concatenate ? filmEntry(films.first()).path : sourcePath;
+    PipelineHandles h;
+    struct BufferRelease {
+        TAviCapture* self;
+        ~BufferRelease() { self->releaseDibBuffers(); }
+    } bufferRelease{this};
+
+    // 1. The source film.
+    if (!openSource(source, h.sourceFile, h.sourceStream))
+        return false;
+    h.initialised = true; // openSource's AVIFileInit, balanced when the handles go
+
+    // 2. Start and length of its video stream.
+    const LONG start = AVIStreamStart(h.sourceStream);
+    if (start == -1)
+        throw qdx::Exception(withFile("Frame inicial do arquivo AVI inválido!", source));
+    const LONG length = AVIStreamLength(h.sourceStream);
+    if (length == -1)
+        throw qdx::Exception(withFile("Número de frames do arquivo AVI inválido!", source));
+
+    // 3. Its stream header, which the target takes over unchanged.
+    AVISTREAMINFO header;
+    if (AVIStreamInfo(h.sourceStream, &header, sizeof header) != AVIERR_OK)
+        return false;
+
+    // 4, 5. A frame getter, and the format frame that sizes the DIB buffers.
+    h.getter = openGetter(h.sourceStream);
+    if (!h.getter)
+        return false;
+    // A range without frames still gets the film's format: its frame is taken from inside the film.
+    const LONG formatFrame =
+        operation == FrameOperation::Concatenate
+            ? 0
+            : std::clamp<LONG>(first, start, std::max<LONG>(start, start + length - 1));
+    std::unique_ptr<TBitmap> format;
+    if (const void* dib = AVIStreamGetFrame(h.getter, formatFrame))
+        format = bitmapOfPackedDib(dib);
+    if (!format)
+        return false;
+    const int targetWidth = format->Width();
+    const int targetHeight = format->Height();
+    allocateDibBuffers(*format, format->PixelFormat());
+    ReadDibBits(*format, nullptr, format->PixelFormat(), m_dibBits.data(), m_dibHeader.data());
+    format.reset();
+
+    // 6, 7. The target film and its video stream.
+    const UINT mode = operation == FrameOperation::Extract
+                          ? (OF_CREATE | OF_WRITE)
+                          : (OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE);
+    if (AVIFileOpen(&h.targetFile, target, mode) != AVIERR_OK)
+        throw qdx::Exception(QStringLiteral("Falhou ao criar arquivo AVI."));
+    if (AVIFileCreateStream(h.targetFile, &h.targetStream, &header) != AVIERR_OK)
+        throw qdx::Exception(QStringLiteral("Falhou ao criar Stream de video."));
+
+    // 8. The compressor dialog fills the caller's block, or a fresh one of our own.
+    if (options) {
+        h.options = options;
+    } else {
+        h.options = &h.ownOptions;
+        h.ownsOptions = true;
+    }
+    AVICOMPRESSOPTIONS* chosen[] = {h.options};
+    if (!AVISaveOptions(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW,
+                        1, &h.targetStream, chosen))
+        return false;
+
+    // 9, 10. The compressed stream over the target, fed uncompressed DIBs.
+    if (AVIMakeCompressedStream(&h.compressed, h.targetStream, h.options) != AVIERR_OK) {
+        AVISaveOptionsFree(1, chosen);
+        return false;
+    }
+    if (AVIStreamSetFormat(h.compressed, 0, m_dibHeader.data(), LONG(m_dibHeader.size())) !=
+        AVIERR_OK)
+        return false;
+
+    // 11. The first progress event.
+    int progressMax = 0;
+    int progressMin = 0;
+    switch (operation) {
+    case FrameOperation::Extract:
+        progressMax = last;
+        progressMin = first;
+        break;
+    case FrameOperation::Exclude:
+        progressMax = start + length - 1;
+        progressMin = start;
+        break;
+    case FrameOperation::Concatenate:
+        progressMax = total;
+        progressMin = 0;
+        break;
+    }
+    const int framingValue = operation == FrameOperation::Extract
+                                 ? first
+                                 : (operation == FrameOperation::Exclude ? start : 0);
+    if (raiseFrameProgress(progressMax, progressMin, framingValue))
+        return false;
+
+    // 12. The visited frames. Returns false to stop the operation.
+    auto writeFrame = [&](PGETFRAME getter, LONG index, LONG position, DWORD flags,
+                          int progressValue) -> bool {
+        const void* dib = AVIStreamGetFrame(getter, index);
+        if (!dib)
+            return false;
+        std::unique_ptr<TBitmap> frame = bitmapOfPackedDib(dib);
+        if (frame) {
+            fitInto(*frame, targetWidth, targetHeight);
+            if (ReadDibBits(*frame, nullptr, frame->PixelFormat(), m_dibBits.data(),
+                            m_dibHeader.data())) {
+                if (AVIStreamWrite(h.compressed, position, 1, m_dibBits.data(),
+                                   LONG(m_dibBits.size()), flags, nullptr, nullptr) != AVIERR_OK)
+                    return false;
+            }
+        }
+        return !raiseFrameProgress(progressMax, progressMin, progressValue);
+    };
+
+    switch (operation) {
+    case FrameOperation::Extract:
+        for (int i = first; i <= last; ++i) {
+            const DWORD flags = AVIStreamFindSample(h.sourceStream, i, FIND_PREV | FIND_KEY) == i
+                                    ? AVIIF_KEYFRAME
+                                    : 0;
+            if (!writeFrame(h.getter, i, i - first, flags, i))
+                return false;
+        }
+        break;
+    case FrameOperation::Exclude: {
+        LONG written = 0;
+        for (LONG i = start; i <= start + length - 1; ++i) {
+            if (i >= first && i <= last)
+                continue;
+            if (!writeFrame(h.getter, i, written, AVIIF_KEYFRAME, i))
+                return false;
+            ++written;
+        }
+        break;
+    }
+    case FrameOperation::Concatenate: {
+        LONG visited = 0;
+        for (const QString& entryText : films) {
+            const FilmEntry entry = filmEntry(entryText);
+            PAVIFILE file = nullptr;
+            const HRESULT hr = AVIFileOpen(&file, entry.path, OF_READ);
+            if (hr != AVIERR_OK) {
+                ShowError(openErrorText(hr));
+                return false;
+            }
+            qdx::vfw::FileHandle fileHolder(file);
+            PAVISTREAM stream = nullptr;
+            if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK)
+                return false;
+            qdx::vfw::StreamHandle streamHolder(stream);
+            qdx::vfw::GetterHandle getter(openGetter(stream));
+            if (!getter)
+                return false;
+            // This film's frame 0 sizes its DIB buffers; frames keep the target's size.
+            const void* dib = AVIStreamGetFrame(getter.get(), 0);
+            if (!dib)
+                return false;
+            std::unique_ptr<TBitmap> filmFormat = bitmapOfPackedDib(dib);
+            if (!filmFormat)
+                return false;
+            fitInto(*filmFormat, targetWidth, targetHeight);
+            allocateDibBuffers(*filmFormat, filmFormat->PixelFormat());
+            ReadDibBits(*filmFormat, nullptr, filmFormat->PixelFormat(), m_dibBits.data(),
+                        m_dibHeader.data());
+            for (int i = 0; i < entry.count; ++i) {
+                if (!writeFrame(getter.get(), i, visited, AVIIF_KEYFRAME, visited))
+                    return false;
+                ++visited;
+            }
+        }
+        break;
+    }
+    }
+
+    // 13. The last progress event; the handles go with `h`.
+    raiseFrameProgress(progressMax, progressMin, framingValue);
+    // Finishing the compressed stream flushes the encoder; a failure there is a failed write.
+    const ULONG ignored = AVIStreamRelease(h.compressed);
+    Q_UNUSED(ignored);
+    h.compressed = nullptr;
+    return true;
+}
+
+namespace {
+
+// Raises the name of an AVI error code; other codes raise nothing.
+void raiseIfAviError(HRESULT code) {
+    const QString name = aviErrorName(code);
+    if (!name.isEmpty())
+        throw qdx::Exception(name);
+}
+
+// Frames per second of a film from its file information.
+double framesPerSecond(const AVIFILEINFOA& info) {
+    if (info.dwScale == 0 || info.dwRate == 0)
+        return 0;
+    return double(info.dwRate) / double(info.dwScale);
+}
+
+LONG sampleAtFrame(PAVISTREAM audio, int frame, double fps) {
+    return AVIStreamTimeToSample(audio, LONG(std::lround(frame / fps * 1000.0)));
+}
+
+// Copies samples [from, to) of `source` to `target` from position `writeAt`, one second a chunk.
+// Only the bytes of the samples actually read are written. Returns the next write position, or
+// -1 when a write fails.
+LONG copySamples(PAVISTREAM source, PAVISTREAM target, LONG from, LONG to, LONG chunk,
+                 LONG writeAt) {
+    std::vector<uint8_t> buffer;
+    for (LONG position = from; position < to;) {
+        const LONG n = std::min<LONG>(chunk, to - position);
+        LONG bytesNeeded = 0;
+        LONG samplesAvailable = 0;
+        raiseIfAviError(
+            AVIStreamRead(source, position, n, nullptr, 0, &bytesNeeded, &samplesAvailable));
+        if (bytesNeeded <= 0 || samplesAvailable <= 0)
+            break; // nothing more to read
+        buffer.resize(size_t(bytesNeeded));
+        LONG bytesRead = 0;
+        LONG samplesRead = 0;
+        raiseIfAviError(AVIStreamRead(source, position, n, buffer.data(), bytesNeeded, &bytesRead,
+                                      &samplesRead));
+        if (samplesRead <= 0)
+            break;
+        if (AVIStreamWrite(target, writeAt, samplesRead, buffer.data(), bytesRead, AVIIF_KEYFRAME,
+                           nullptr, nullptr) != AVIERR_OK)
+            return -1;
+        writeAt += samplesRead;
+        position += samplesRead;
+    }
+    return writeAt;
+}
+
+// The source's first audio stream with its header and format, and the film's frame rate.
+struct SoundSource {
+    qdx::vfw::FileHandle file;
+    qdx::vfw::StreamHandle stream;
+    AVISTREAMINFO header;
+    std::vector<uint8_t> format;
+    double fps = 0;
+
+    bool open(const QString& path) {
+        PAVIFILE f = nullptr;
+        // Opened for reading only: a read-only film's sound can be copied.
+        if (AVIFileOpen(&f, path, OF_READ) != AVIERR_OK)
+            return false;
+        file.reset(f);
+        AVIFILEINFOA info;
+        if (AVIFileInfoA(f, &info, sizeof info) != AVIERR_OK)
+            return false;
+        fps = framesPerSecond(info);
+        PAVISTREAM s = nullptr;
+        if (AVIFileGetStream(f, &s, streamtypeAUDIO, 0) != AVIERR_OK)
+            return false;
+        stream.reset(s);
+        if (AVIStreamInfo(s, &header, sizeof header) != AVIERR_OK)
+            return false;
+        LONG size = 0;
+        if (AVIStreamReadFormat(s, 0, nullptr, &size) != AVIERR_OK || size <= 0)
+            return false;
+        format.resize(size_t(size));
+        if (AVIStreamReadFormat(s, 0, format.data(), &size) != AVIERR_OK)
+            return false;
+        return fps > 0;
+    }
+
+    // One second of samples: the format's samples per second (blocks for block formats).
+    LONG chunk() const {
+        if (format.size() >= 8) {
+            DWORD perSecond = 0;
+            std::memcpy(&perSecond, format.data() + 4, 4);
+            if (perSecond > 0)
+                return LONG(perSecond);
+        }
+        return header.dwScale ? LONG(std::max<DWORD>(1, header.dwRate / header.dwScale)) : 1;
+    }
+};
+
+} // namespace
+
+bool TAviCapture::copySound(int first, int last, const QString& source, const QString& target,
+                            int append, PAVIFILE* keepTargetFile, PAVISTREAM* keepTargetStream) {
+    qdx::vfw::LibraryScope library;
+    qdx::vfw::LibraryScope library2;
+    try {
+        SoundSource sound;
+        if (!sound.open(source))
+            return false;
+
+        // The target: created with the source's audio header and format, or the one kept open
+        // by a concatenation, whose samples follow those already written.
+        qdx::vfw::FileHandle targetFile;
+        qdx::vfw::StreamHandle targetStream;
+        const bool reuse = append != 0 && keepTargetStream && *keepTargetStream;
+        if (reuse) {
+            AVIFileAddRef(*keepTargetFile);
+            AVIStreamAddRef(*keepTargetStream);
+            targetFile.reset(*keepTargetFile);
+            targetStream.reset(*keepTargetStream);
+        } else {
+            PAVIFILE f = nullptr;
+            if (AVIFileOpen(&f, target, OF_CREATE | OF_WRITE) != AVIERR_OK)
+                return false;
+            targetFile.reset(f);
+            PAVISTREAM s = nullptr;
+            if (AVIFileCreateStream(f, &s, &sound.header) != AVIERR_OK)
+                return false;
+            targetStream.reset(s);
+            if (AVIStreamSetFormat(s, 0, sound.format.data(), LONG(sound.format.size())) !=
+                AVIERR_OK)
+                return false;
+        }
+
+        const LONG startSample = sampleAtFrame(sound.stream.get(), first, sound.fps);
+        const LONG endSample = sampleAtFrame(sound.stream.get(), last, sound.fps);
+        const LONG writeAt = reuse ? AVIStreamLength(targetStream.get()) : 0;
+        if (copySamples(sound.stream.get(), targetStream.get(), startSample, endSample,
+                        sound.chunk(), writeAt) < 0)
+            return false;
+
+        if (keepTargetStream && !reuse) {
+            // The concatenation keeps the target open for the next film.
+            *keepTargetFile = targetFile.release();
+            *keepTargetStream = targetStream.release();
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TAviCapture::ExtractSound(int first, int last, const QString& source, const QString& target,
+                               int append) {
+    return copySound(first, last, source, target, append, nullptr, nullptr);
+}
+
+bool TAviCapture::ExcludeSound(int first, int last, const QString& source, const QString& target) {
+    qdx::vfw::LibraryScope library;
+    qdx::vfw::LibraryScope library2;
+    try {
+        SoundSource sound;
+        if (!sound.open(source))
+            return false;
+        PAVIFILE f = nullptr;
+        if (AVIFileOpen(&f, target, OF_CREATE | OF_WRITE) != AVIERR_OK)
+            return false;
+        qdx::vfw::FileHandle targetFile(f);
+        PAVISTREAM s = nullptr;
+        if (AVIFileCreateStream(f, &s, &sound.header) != AVIERR_OK)
+            return false;
+        qdx::vfw::StreamHandle targetStream(s);
+        if (AVIStreamSetFormat(s, 0, sound.format.data(), LONG(sound.format.size())) != AVIERR_OK)
+            return false;
+
+        PAVISTREAM audio = sound.stream.get();
+        const LONG begin =
+            AVIStreamTimeToSample(audio, AVIStreamSampleToTime(audio, AVIStreamStart(audio)));
+        const LONG end = AVIStreamStart(audio) + AVIStreamLength(audio);
+        // The samples that play during frames first..last, exactly: from the start of frame
+        // `first` to the start of the frame after `last`.
+        const LONG removedFrom = sampleAtFrame(audio, first, sound.fps);
+        const LONG removedTo = sampleAtFrame(audio, last + 1, sound.fps);
+        LONG writeAt = copySamples(audio, s, begin, std::min(end, removedFrom), sound.chunk(), 0);
+        if (writeAt < 0)
+            return false;
+        if (copySamples(audio, s, std::max(begin, removedTo), end, sound.chunk(), writeAt) < 0)
+            return false;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TAviCapture::ConcatenateSound(const QStringList& films, const QString& target, int total) {
+    PAVIFILE targetFile = nullptr;
+    PAVISTREAM targetStream = nullptr;
+    struct Release {
+        PAVIFILE& file;
+        PAVISTREAM& stream;
+        ~Release() {
+            if (stream)
+                AVIStreamRelease(stream);
+            if (file)
+                AVIFileRelease(file);
+        }
+    } release{targetFile, targetStream};
+    try {
+        for (int index = 0; index < films.size(); ++index) {
+            const FilmEntry entry = filmEntry(films[index]);
+            // A film without sound adds nothing and does not stop the operation.
+            copySound(0, entry.count, entry.path, target, targetStream ? 1 : 0, &targetFile,
+                      &targetStream);
+            if (raiseFrameProgress(total, 0, index))
+                return false;
+        }
+        raiseFrameProgress(total, 0, 0);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+namespace {
+
+BOOL mergeCallback(int percent) {
+    TAviCapture* self = MergeReference;
+    if (!self || !self->OnProgress)
+        return 0;
+    bool abort = false;
+    self->OnProgress(percent, self, abort);
+    return abort ? 1 : 0;
+}
+
+} // namespace
+
+void TAviCapture::MergeStreams(const AVICOMPRESSOPTIONS* options, const QString& videoFile,
+                               const QString& soundFile, const QString& target) {
+    qdx::vfw::LibraryScope library;
+    try {
+        PAVIFILE vf = nullptr;
+        if (AVIFileOpen(&vf, videoFile, OF_READ) != AVIERR_OK)
+            return;
+        qdx::vfw::FileHandle videoHolder(vf);
+        PAVISTREAM video = nullptr;
+        if (AVIFileGetStream(vf, &video, streamtypeVIDEO, 0) != AVIERR_OK)
+            return;
+        qdx::vfw::StreamHandle videoStream(video);
+        PAVIFILE sf = nullptr;
+        if (AVIFileOpen(&sf, soundFile, OF_READ) != AVIERR_OK)
+            return;
+        qdx::vfw::FileHandle soundHolder(sf);
+        PAVISTREAM audio = nullptr;
+        if (AVIFileGetStream(sf, &audio, streamtypeAUDIO, 0) != AVIERR_OK)
+            return;
+        qdx::vfw::StreamHandle audioStream(audio);
+
+        // A copy of the caller's block (its format and parameters stay the caller's), or the
+        // compressor dialog's choice.
+        AVICOMPRESSOPTIONS block;
+        bool ownBlock = false;
+        if (options) {
+            block = *options;
+        } else {
+            AVICOMPRESSOPTIONS* list[] = {&block};
+            if (!AVISaveOptions(nullptr, 0, 1, &video, list))
+                return;
+            ownBlock = true;
+        }
+        struct FreeBlock {
+            AVICOMPRESSOPTIONS& block;
+            bool owned;
+            ~FreeBlock() {
+                if (owned) {
+                    AVICOMPRESSOPTIONS* list[] = {&block};
+                    AVISaveOptionsFree(1, list);
+                }
+            }
+        } freeBlock{block, ownBlock};
+
+        // A video file already written with this compressor is copied as it is: compressing it a
+        // second time would only lose quality.
+        AVISTREAMINFO videoInfo;
+        AVIStreamInfo(video, &videoInfo, sizeof videoInfo);
+        auto uncompressed = [](DWORD fcc) {
+            return fcc == 0 || fcc == comptypeDIB;
+        };
+        const bool sameCompressor =
+            videoInfo.fccHandler == block.fccHandler ||
+            (uncompressed(videoInfo.fccHandler) && uncompressed(block.fccHandler));
+        qdx::vfw::StreamHandle compressed;
+        if (!sameCompressor) {
+            PAVISTREAM c = nullptr;
+            if (AVIMakeCompressedStream(&c, video, &block) != AVIERR_OK)
+                return;
+            compressed.reset(c);
+        }
+
+        MergeReference = this;
+        PAVISTREAM streams[] = {compressed ? compressed.get() : video, audio};
+        AVICOMPRESSOPTIONS* saveOptions[] = {&block, nullptr};
+        AVISaveV(target, nullptr, &mergeCallback, 2, streams, saveOptions);
+        MergeReference = nullptr;
+    } catch (...) {
+        MergeReference = nullptr;
+    }
+}
+
+bool TAviCapture::CompressFile(const QString& source, const QString& target) {
+    int first = 0;
+    int last = 0;
+    if (!GetFrameRange(source, first, last))
+        return false;
+    // A film with sound keeps it: the picture goes through the compressor into a temporary film,
+    // then picture and the source's own sound are saved into the target.
+    if (!HasSound(source))
+        return ExtractFrames(first, last, source, target);
+    const QString temporary = qdx::applicationFolder() + NewTempName() + QStringLiteral(".avi");
+    AVICOMPRESSOPTIONS options;
+    AVICOMPRESSOPTIONS* list[] = {&options};
+    struct Cleanup {
+        AVICOMPRESSOPTIONS** list;
+        QString file;
+        ~Cleanup() {
+            AVISaveOptionsFree(1, list);
+            QFile::remove(file);
+        }
+    } cleanup{list, temporary};
+    if (!ExtractFrames(first, last, source, temporary, &options))
+        return false;
+    QFile::remove(target);
+    MergeStreams(&options, temporary, source, target);
+    return QFile::exists(target);
+}

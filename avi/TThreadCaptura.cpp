@@ -1,0 +1,259 @@
+#include "avi/TThreadCaptura.h"
+
+#include "avi/TAviCapture.h"
+#include "platform/core/Exception.h"
+#include "platform/x11/ScreenGrabber.h"
+
+#include <QFile>
+
+#include <cmath>
+
+namespace {
+
+// How often the recording's indexes and headers reach the disk, so a killed recorder leaves a
+// film that opens up to its last few seconds.
+constexpr auto kFlushInterval = std::chrono::seconds(2);
+
+} // namespace
+
+TThreadCaptura::TThreadCaptura(TAviCapture& owner, std::shared_ptr<qdx::x11::ScreenSource> screen,
+                               std::shared_ptr<qdx::Clock> clock)
+    : m_owner(owner), m_screen(std::move(screen)), m_clock(std::move(clock)) {
+    m_thread = std::thread([this] { Execute(); });
+}
+
+TThreadCaptura::~TThreadCaptura() {
+    Terminate();
+    WaitFor();
+}
+
+void TThreadCaptura::Terminate() {
+    m_terminated = true;
+    Wake();
+}
+
+bool TThreadCaptura::Terminated() const {
+    return m_terminated.load();
+}
+
+void TThreadCaptura::Wake() {
+    { std::lock_guard lock(m_mutex); }
+    m_condition.notify_all();
+}
+
+void TThreadCaptura::WaitFor() {
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+QString TThreadCaptura::Error() const {
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+void TThreadCaptura::Execute() {
+    // Any failure that leaves the recording is replaced by one message, kept for the owner.
+    try {
+        OpenRecordingFile();
+        bool resultao = false;
+        try {
+            if (CreateRecordingStream())
+                RecordingLoop();
+            m_owner.releaseDibBuffers();
+            resultao = CloseRecording();
+        } catch (...) {
+            m_owner.releaseDibBuffers();
+            CloseRecording();
+            throw;
+        }
+        if (m_owner.OnStop)
+            m_owner.OnStop(resultao);
+    } catch (...) {
+        std::lock_guard lock(m_mutex);
+        m_error = QStringLiteral("Ocorreu um erro durante a criação do vídeo. ") +
+                  QLatin1Char('\r') + QStringLiteral("Feche o programa e reinicie.");
+    }
+}
+
+void TThreadCaptura::OpenRecordingFile() {
+    const QString target =
+        m_owner.PermitirCompactacao ? m_owner.RecordingTempFile() : m_owner.FileName;
+    if (QFile::exists(target))
+        QFile::remove(target);
+    AVIFileInit();
+    if (AVIFileOpen(&m_file, target, OF_CREATE | OF_WRITE) != AVIERR_OK) {
+        m_file = nullptr;
+        AVIFileExit();
+        throw qdx::Exception(QStringLiteral("Falha ao criar/abir arquivo AVI."));
+    }
+}
+
+bool TThreadCaptura::CreateRecordingStream() {
+    try {
+        m_header = AVISTREAMINFO();
+        m_header.fccType = streamtypeVIDEO;
+        m_header.fccHandler = 0;
+        m_header.dwScale = DWORD(m_owner.Scale);
+        m_header.dwRate = DWORD(m_owner.Rate);
+        if (m_owner.TipoCaptura == tcBitmap) {
+            const auto& queue = m_owner.Bitmaps();
+            for (size_t i = 0; i < queue.size(); ++i)
+                if (!queue[i])
+                    throw qdx::Exception(QStringLiteral("Bitmaps[") + QString::number(i) +
+                                         QStringLiteral("] is not a TBitmap"));
+        }
+        std::unique_ptr<TBitmap> first = NextFrameBitmap();
+        if (!first)
+            return false;
+        m_owner.allocateDibBuffers(*first, first->PixelFormat());
+        m_owner.ReadDibBits(*first, nullptr, first->PixelFormat(), m_owner.m_dibBits.data(),
+                            m_owner.m_dibHeader.data());
+        BITMAPINFOHEADER dib;
+        std::memcpy(&dib, m_owner.m_dibHeader.data(), sizeof dib);
+        m_frameWidth = dib.biWidth;
+        m_frameHeight = dib.biHeight;
+        m_header.dwSuggestedBufferSize = dib.biSizeImage;
+        m_header.rcFrame.right = dib.biWidth;
+        m_header.rcFrame.bottom = dib.biHeight;
+        if (AVIFileCreateStream(m_file, &m_stream, &m_header) != AVIERR_OK) {
+            m_stream = nullptr;
+            return false;
+        }
+        if (AVIStreamSetFormat(m_stream, 0, m_owner.m_dibHeader.data(),
+                               LONG(m_owner.m_dibHeader.size())) != AVIERR_OK)
+            return false;
+        const int length = WriteRecordedFrame(0, *first);
+        if (m_owner.OnCapturing)
+            m_owner.OnCapturing(length, &m_owner);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TThreadCaptura::RecordingLoop() {
+    using namespace std::chrono;
+    const double rate = m_owner.Rate > 0 ? double(m_owner.Rate) : 1.0;
+    const double scale = m_owner.Scale > 0 ? double(m_owner.Scale) : 1.0;
+    const auto period = duration_cast<qdx::Clock::duration>(duration<double>(scale / rate));
+    // Frame k is due at origin + k periods; a pause moves the origin on by its length.
+    qdx::Clock::time_point origin = m_clock->now();
+    m_lastFlush = origin;
+    int position = 0;
+
+    while (!Terminated()) {
+        m_owner.m_recording = true;
+        std::unique_ptr<TBitmap> bitmap;
+        int target = position + 1;
+        if (m_owner.TipoCaptura == tcTela) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_clock->waitUntil(lock, m_condition, origin + period * target,
+                                   [this] { return Terminated() || m_owner.Paused(); });
+            }
+            if (Terminated())
+                break;
+            if (!m_owner.Paused()) {
+                bitmap = GrabScreen();
+                // The slot the clock has reached: positions between stay empty (dropped frames).
+                const auto elapsed = m_clock->now() - origin;
+                const int slot = int(elapsed / period);
+                if (slot > target) {
+                    m_dropped += slot - target;
+                    target = slot;
+                }
+            }
+        } else {
+            bitmap = takeQueuedBitmap();
+        }
+        if (bitmap) {
+            position = target;
+            const int length = WriteRecordedFrame(position, *bitmap);
+            if (m_owner.OnCapturing)
+                m_owner.OnCapturing(length, &m_owner);
+            bitmap.reset();
+        }
+        if (m_clock->now() - m_lastFlush >= kFlushInterval) {
+            qdx::vfw::flushFile(m_file);
+            m_lastFlush = m_clock->now();
+        }
+        if (m_owner.Paused()) {
+            m_owner.m_recording = false;
+            const auto pausedAt = m_clock->now();
+            std::unique_lock lock(m_mutex);
+            m_condition.wait(lock, [this] { return Terminated() || !m_owner.Paused(); });
+            // No gap: the film continues where it stopped, the frame after the last one.
+            origin += m_clock->now() - pausedAt;
+        }
+    }
+}
+
+bool TThreadCaptura::CloseRecording() {
+    bool ok = true;
+    try {
+        if (m_stream)
+            AVIStreamRelease(m_stream);
+        m_stream = nullptr;
+        if (m_file)
+            while (AVIFileRelease(m_file) > 0) {
+            }
+        m_file = nullptr;
+        AVIFileExit();
+    } catch (...) {
+        ok = false;
+    }
+    return ok;
+}
+
+int TThreadCaptura::WriteRecordedFrame(int position, const TBitmap& bitmap) {
+    try {
+        const TBitmap* frame = &bitmap;
+        TBitmap fitted;
+        if (bitmap.Width() != m_frameWidth || bitmap.Height() != m_frameHeight) {
+            // A screen whose size changed during the recording: frames keep the film's size.
+            fitted = bitmap;
+            TAviCapture::fitInto(fitted, m_frameWidth, m_frameHeight);
+            fitted.SetPixelFormat(bitmap.PixelFormat());
+            frame = &fitted;
+        }
+        if (!m_owner.ReadDibBits(*frame, nullptr, frame->PixelFormat(), m_owner.m_dibBits.data(),
+                                 m_owner.m_dibHeader.data()))
+            return m_lastLength;
+        AVIStreamWrite(m_stream, position, 1, m_owner.m_dibBits.data(),
+                       LONG(m_owner.m_dibBits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
+        m_lastLength = AVIStreamSampleToTime(m_stream, AVIStreamLength(m_stream));
+        return m_lastLength;
+    } catch (...) {
+        return m_lastLength;
+    }
+}
+
+std::unique_ptr<TBitmap> TThreadCaptura::GrabScreen() {
+    try {
+        if (!m_screen)
+            m_screen = std::make_shared<qdx::x11::ScreenGrabber>();
+        auto bitmap = std::make_unique<TBitmap>(m_screen->grab(m_owner.PixelFormat));
+        if (bitmap->Empty())
+            return nullptr;
+        return bitmap;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::unique_ptr<TBitmap> TThreadCaptura::takeQueuedBitmap() {
+    auto& queue = m_owner.Bitmaps();
+    if (queue.empty())
+        return nullptr;
+    std::unique_ptr<TBitmap> bitmap = std::move(queue.front());
+    queue.erase(queue.begin());
+    if (queue.empty())
+        Terminate();
+    return bitmap;
+}
+
+std::unique_ptr<TBitmap> TThreadCaptura::NextFrameBitmap() {
+    if (m_owner.TipoCaptura == tcTela)
+        return GrabScreen();
+    return takeQueuedBitmap();
+}

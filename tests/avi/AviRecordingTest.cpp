@@ -1,0 +1,255 @@
+#include "avi/TAviCapture.h"
+#include "platform/core/AppFolder.h"
+#include "platform/core/Clock.h"
+#include "platform/x11/ScreenSource.h"
+#include "tests/avi/FilmMaker.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+using namespace qdx::test;
+using namespace std::chrono_literals;
+
+// A clock whose time passes only when someone waits: a wait that is not woken jumps straight to
+// its deadline. Recordings then run at full speed and their pacing is exact.
+class VirtualClock : public qdx::Clock {
+public:
+    time_point now() override {
+        std::lock_guard lock(m_mutex);
+        return m_now;
+    }
+    void advance(duration d) {
+        std::lock_guard lock(m_mutex);
+        m_now += d;
+    }
+    bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& condition,
+                   time_point when, const std::function<bool()>& wake) override {
+        if (wake())
+            return true;
+        // Let other threads in for a moment, as a real wait would.
+        condition.wait_for(lock, 50us, wake);
+        if (wake())
+            return true;
+        std::lock_guard guard(m_mutex);
+        m_now = std::max(m_now, when);
+        return false;
+    }
+
+private:
+    std::mutex m_mutex;
+    time_point m_now{};
+};
+
+// A screen of one colour that changes with every copy; a copy may take virtual time.
+class ColourScreen : public qdx::x11::ScreenSource {
+public:
+    ColourScreen(VirtualClock& clock, QSize size) : m_clock(clock), m_size(size) {}
+    TBitmap grab(TPixelFormat format) override {
+        ++grabs;
+        if (failing)
+            throw std::runtime_error("no screen");
+        if (grabTime.count() > 0)
+            m_clock.advance(grabTime);
+        QImage image(m_size, QImage::Format_RGB32);
+        image.fill(qRgb((grabs * 40) & 255, 100, 200));
+        TBitmap bitmap(image);
+        bitmap.SetPixelFormat(format);
+        return bitmap;
+    }
+    QSize size() const override { return m_size; }
+
+    std::atomic<int> grabs{0};
+    std::atomic<bool> failing{false};
+    qdx::Clock::duration grabTime{0};
+
+private:
+    VirtualClock& m_clock;
+    QSize m_size;
+};
+
+class AviRecording : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
+    std::shared_ptr<ColourScreen> screen = std::make_shared<ColourScreen>(*clock, QSize(40, 30));
+    // The engine names its temporary file at construction, in the application folder.
+    bool folderSet = (qdx::setApplicationFolder(dir.path()), true);
+    TAviCapture engine;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> lengths;
+    std::vector<bool> stops;
+
+    void SetUp() override {
+        engine.SetScreenSource(screen);
+        engine.SetClock(clock);
+        engine.FileName = dir.file(QStringLiteral("film.avi"));
+        engine.PixelFormat = pf24bit;
+        engine.Rate = 10;
+        engine.OnCapturing = [this](int length, TAviCapture* sender) {
+            EXPECT_EQ(sender, &engine);
+            std::lock_guard lock(mutex);
+            lengths.push_back(length);
+            changed.notify_all();
+        };
+        engine.OnStop = [this](bool result) {
+            std::lock_guard lock(mutex);
+            stops.push_back(result);
+        };
+    }
+
+    // Waits (in real time) until `n` frames were reported.
+    void waitForFrames(size_t n) {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 20s, [&] { return lengths.size() >= n; }))
+            << lengths.size() << " frames";
+    }
+};
+
+TEST_F(AviRecording, FramesArePacedAtTheDeclaredRate) {
+    engine.StartRecording();
+    waitForFrames(25);
+    engine.StopRecording();
+    ASSERT_GE(lengths.size(), 25u);
+    EXPECT_EQ(lengths[0], 100);
+    EXPECT_EQ(lengths[1], 200);
+    EXPECT_EQ(lengths[24], 2500);
+    EXPECT_EQ(engine.DroppedFrames(), 0);
+    EXPECT_EQ(stops, std::vector<bool>{true});
+    EXPECT_EQ(probeFrameCount(engine.FileName), int(lengths.size()));
+    EXPECT_TRUE(engine.Recording()) << "Recording keeps its last value after a stop";
+}
+
+TEST_F(AviRecording, AMachineThatFallsBehindLeavesEmptyPositionsSoTheFilmLastsAsLong) {
+    screen->grabTime = 250ms; // two and a half frame periods per copy
+    engine.StartRecording();
+    waitForFrames(8);
+    engine.StopRecording();
+    const size_t written = lengths.size();
+    // Each copy takes 250 ms: frame k lands at the slot the clock has reached.
+    EXPECT_GT(engine.DroppedFrames(), 0);
+    EXPECT_EQ(lengths.back(), (int(written) + engine.DroppedFrames()) * 100);
+    // The film's duration is the recording's, although fewer pictures were grabbed.
+    EXPECT_NEAR(probeDuration(engine.FileName), (int(written) + engine.DroppedFrames()) / 10.0,
+                0.001);
+}
+
+TEST_F(AviRecording, APauseLeavesNoGap) {
+    engine.StartRecording();
+    waitForFrames(5);
+    engine.PauseRecording();
+    // Once paused, the thread stops reporting frames.
+    std::this_thread::sleep_for(100ms);
+    size_t paused;
+    {
+        std::lock_guard lock(mutex);
+        paused = lengths.size();
+    }
+    clock->advance(10s);
+    std::this_thread::sleep_for(100ms);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(lengths.size(), paused) << "no frame is grabbed while paused";
+    }
+    EXPECT_FALSE(engine.Recording());
+    EXPECT_TRUE(engine.Paused());
+    engine.ResumeRecording();
+    waitForFrames(paused + 5);
+    engine.StopRecording();
+    for (size_t i = 0; i < lengths.size(); ++i)
+        ASSERT_EQ(lengths[i], int(i + 1) * 100) << "frame " << i;
+    EXPECT_EQ(engine.DroppedFrames(), 0);
+}
+
+TEST_F(AviRecording, StoppingWhilePausedClosesTheFilmAndASecondStopDoesNothing) {
+    TAviCapture never;
+    never.StopRecording(); // a component that never recorded
+    engine.StartRecording();
+    waitForFrames(2);
+    engine.PauseRecording();
+    engine.StopRecording();
+    EXPECT_EQ(stops, std::vector<bool>{true});
+    engine.StopRecording();
+    EXPECT_EQ(stops.size(), 1u);
+    EXPECT_GE(probeFrameCount(engine.FileName), 2);
+}
+
+TEST_F(AviRecording, StoppingRightAwayKeepsTheFirstFrame) {
+    engine.StartRecording();
+    engine.StopRecording();
+    EXPECT_GE(probeFrameCount(engine.FileName), 1);
+}
+
+TEST_F(AviRecording, ATargetInAMissingFolderGivesNoFilmAndNoStop) {
+    engine.FileName = dir.file(QStringLiteral("missing/film.avi"));
+    engine.StartRecording();
+    engine.StopRecording();
+    EXPECT_TRUE(stops.empty());
+    EXPECT_FALSE(QFileInfo::exists(engine.FileName));
+    EXPECT_EQ(engine.RecordingError(),
+              QStringLiteral("Ocorreu um erro durante a criação do vídeo. \rFeche o programa e "
+                             "reinicie."));
+}
+
+TEST_F(AviRecording, CompressibleRecordingsGoToTheTemporaryFile) {
+    ASSERT_TRUE(writeAll(engine.FileName, QByteArray("keep me")));
+    engine.PermitirCompactacao = true;
+    EXPECT_TRUE(engine.RecordingTempFile().startsWith(dir.path()));
+    engine.StartRecording();
+    waitForFrames(3);
+    engine.StopRecording();
+    EXPECT_EQ(readAll(engine.FileName), QByteArray("keep me"));
+    EXPECT_GE(probeFrameCount(engine.RecordingTempFile()), 3);
+}
+
+TEST_F(AviRecording, AnExistingTargetIsReplaced) {
+    ASSERT_TRUE(writeAll(engine.FileName, QByteArray(100000, 'z')));
+    engine.StartRecording();
+    waitForFrames(2);
+    engine.StopRecording();
+    EXPECT_GE(probeFrameCount(engine.FileName), 2);
+}
+
+TEST_F(AviRecording, FailedScreenCopiesWriteNothingButTheLoopGoesOn) {
+    screen->failing = true;
+    engine.StartRecording();
+    engine.StopRecording();
+    // Without a first frame the film is closed at once; the stop reports success.
+    EXPECT_EQ(stops, std::vector<bool>{true});
+    EXPECT_TRUE(lengths.empty());
+}
+
+TEST_F(AviRecording, QueuedBitmapsAreRecordedAndEndTheRecording) {
+    engine.TipoCaptura = tcBitmap;
+    for (QRgb c : {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)}) {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(c);
+        engine.Bitmaps().push_back(std::make_unique<TBitmap>(image));
+        engine.Bitmaps().back()->SetPixelFormat(pf24bit);
+    }
+    engine.StartRecording();
+    waitForFrames(3);
+    engine.StopRecording();
+    EXPECT_EQ(stops, std::vector<bool>{true});
+    EXPECT_EQ(probeFrameCount(engine.FileName), 3);
+    const QByteArray frames = decodeFrames(engine.FileName, 8, 8);
+    ASSERT_EQ(frames.size(), 3 * 8 * 8 * 3);
+    EXPECT_EQ(uint8_t(frames[8 * 8 * 3 + 1]), 255) << "the second frame is green";
+}
+
+TEST_F(AviRecording, ReducedDepthsAreRecordedWithTheirPalette) {
+    engine.PixelFormat = pf8bit;
+    engine.StartRecording();
+    waitForFrames(2);
+    engine.StopRecording();
+    EXPECT_GE(probeFrameCount(engine.FileName), 2);
+    EXPECT_EQ(decodeFrames(engine.FileName, 40, 30).size() % (40 * 30 * 3), 0);
+}
+
+} // namespace

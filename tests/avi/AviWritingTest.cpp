@@ -1,0 +1,236 @@
+#include "avi/TAviCapture.h"
+#include "platform/core/Exception.h"
+#include "platform/vfw/CompressorChooser.h"
+#include "tests/avi/FilmMaker.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace {
+
+using namespace qdx::test;
+using Event = std::tuple<int, int, int>;
+
+// A component with recorded progress events, scripted prompts and a preset compressor choice.
+class AviWriting : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScriptedPrompts prompts;
+    qdx::vfw::PresetCompressorChooser chooser;
+    qdx::vfw::CompressorChooser* previousChooser = qdx::vfw::setCompressorChooser(&chooser);
+    TAviCapture engine;
+    std::vector<Event> events;
+    int abortAt = -1; // index of the event whose handler sets FAbort
+    int initBefore = aviFileInitCount();
+
+    void SetUp() override {
+        engine.OnExtractFramesProgress = [this](int max, int min, int value, TAviCapture* sender,
+                                                bool& abort) {
+            EXPECT_EQ(sender, &engine);
+            EXPECT_FALSE(abort);
+            events.emplace_back(max, min, value);
+            if (int(events.size()) - 1 == abortAt)
+                abort = true;
+        };
+    }
+    void TearDown() override {
+        qdx::vfw::setCompressorChooser(previousChooser);
+        EXPECT_EQ(aviFileInitCount(), initBefore) << "the AVI layer's initialisation is balanced";
+    }
+
+    QString film(const QString& name, int frames, bool sound = false, int width = 32,
+                 int height = 24) {
+        FilmSpec spec;
+        spec.frames = frames;
+        spec.sound = sound;
+        spec.width = width;
+        spec.height = height;
+        return makeFilm(dir, name, spec);
+    }
+
+    void chooseCodec(const char* fourcc) {
+        const qdx::vfw::Compressor* c =
+            qdx::vfw::findCompressor(mmioFOURCC(fourcc[0], fourcc[1], fourcc[2], fourcc[3]));
+        ASSERT_NE(c, nullptr) << fourcc;
+        chooser.setAnswer(qdx::vfw::defaultOptions(*c));
+    }
+};
+
+std::vector<Event> framed(Event framing, int from, int to, int max, int min) {
+    std::vector<Event> expected = {framing};
+    for (int v = from; v <= to; ++v)
+        expected.emplace_back(max, min, v);
+    expected.push_back(framing);
+    return expected;
+}
+
+TEST_F(AviWriting, ExtractFramesWritesTheRangeWithItsEvents) {
+    const QString source = film(QStringLiteral("src.avi"), 30);
+    const QString target = dir.file(QStringLiteral("part.avi"));
+    ASSERT_TRUE(engine.ExtractFrames(10, 19, source, target));
+    EXPECT_EQ(events, framed({19, 10, 10}, 10, 19, 19, 10));
+    EXPECT_EQ(chooser.timesAsked(), 1);
+    EXPECT_EQ(chooser.lastFlags(), UINT(7));
+    EXPECT_EQ(probeFrameCount(target), 10);
+    // Uncompressed frames: the target's frames are exactly the source's frames 10 to 19.
+    const QByteArray all = decodeFrames(source, 32, 24);
+    const QByteArray part = decodeFrames(target, 32, 24);
+    EXPECT_EQ(part, all.mid(10 * 32 * 24 * 3, 10 * 32 * 24 * 3));
+}
+
+TEST_F(AviWriting, ExcludeFramesWritesTheRestWithItsEvents) {
+    const QString source = film(QStringLiteral("src.avi"), 100, false, 16, 8);
+    const QString target = dir.file(QStringLiteral("rest.avi"));
+    ASSERT_TRUE(engine.ExcludeFrames(0, 9, source, target));
+    EXPECT_EQ(events, framed({99, 0, 0}, 10, 99, 99, 0));
+    EXPECT_EQ(probeFrameCount(target), 90);
+    const QByteArray all = decodeFrames(source, 16, 8);
+    EXPECT_EQ(decodeFrames(target, 16, 8), all.mid(10 * 16 * 8 * 3));
+}
+
+TEST_F(AviWriting, ARangeWithoutFramesGivesAFilmWithAFormat) {
+    const QString source = film(QStringLiteral("src.avi"), 5);
+    const QString target = dir.file(QStringLiteral("none.avi"));
+    ASSERT_TRUE(engine.ExtractFrames(3, 2, source, target));
+    EXPECT_TRUE(QFileInfo::exists(target));
+    EXPECT_EQ(probeFrameCount(target), 0);
+    EXPECT_EQ(probeVideoCodec(target), QStringLiteral("rawvideo"));
+}
+
+TEST_F(AviWriting, AbortAtTheFirstEventWritesNoFrame) {
+    const QString source = film(QStringLiteral("src.avi"), 5);
+    const QString target = dir.file(QStringLiteral("aborted.avi"));
+    abortAt = 0;
+    EXPECT_FALSE(engine.ExtractFrames(0, 4, source, target));
+    EXPECT_EQ(events.size(), 1u);
+    EXPECT_EQ(probeFrameCount(target), 0);
+}
+
+TEST_F(AviWriting, CancellingTheCompressorDialogLeavesAnEmptyTarget) {
+    const QString source = film(QStringLiteral("src.avi"), 5);
+    const QString target = dir.file(QStringLiteral("cancelled.avi"));
+    chooser.setCancel(true);
+    EXPECT_FALSE(engine.ExtractFrames(0, 4, source, target));
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(QFileInfo::exists(target));
+    EXPECT_TRUE(prompts.asked.empty());
+}
+
+TEST_F(AviWriting, ConcatenationJoinsFilmsInOrder) {
+    const QString a = film(QStringLiteral("a.avi"), 5);
+    const QString b = film(QStringLiteral("b.avi"), 7);
+    const QString target = dir.file(QStringLiteral("ab.avi"));
+    ASSERT_TRUE(
+        engine.ConcatenateFrames({a + QStringLiteral("=5"), b + QStringLiteral("=7")}, target, 12));
+    EXPECT_EQ(events, framed({12, 0, 0}, 0, 11, 12, 0));
+    EXPECT_EQ(probeFrameCount(target), 12);
+    EXPECT_EQ(decodeFrames(target, 32, 24), decodeFrames(a, 32, 24) + decodeFrames(b, 32, 24));
+}
+
+TEST_F(AviWriting, AMissingFilmInTheListStopsTheConcatenationKeepingWhatWasWritten) {
+    const QString a = film(QStringLiteral("a.avi"), 5);
+    const QString target = dir.file(QStringLiteral("partial.avi"));
+    EXPECT_FALSE(engine.ConcatenateFrames(
+        {a + QStringLiteral("=5"), dir.file(QStringLiteral("gone.avi")) + QStringLiteral("=3")},
+        target, 8));
+    EXPECT_EQ(prompts.texts(QStringLiteral("error")),
+              QStringList{QStringLiteral("A disk error occurred while opening the file.")});
+    EXPECT_EQ(probeFrameCount(target), 5);
+}
+
+TEST_F(AviWriting, FramesOfAnotherSizeAreFittedIntoTheFirstFilmsSize) {
+    const QString a = film(QStringLiteral("a.avi"), 2);
+    const QString b = film(QStringLiteral("b.avi"), 2, false, 64, 24);
+    const QString target = dir.file(QStringLiteral("mixed.avi"));
+    ASSERT_TRUE(
+        engine.ConcatenateFrames({a + QStringLiteral("=2"), b + QStringLiteral("=2")}, target, 4));
+    EXPECT_EQ(probeFrameCount(target), 4);
+    EXPECT_EQ(decodeFrames(target, 32, 24).size(), 4 * 32 * 24 * 3);
+}
+
+TEST_F(AviWriting, CompressedTargetsCarryTheChosenCompressor) {
+    const QString source = film(QStringLiteral("src.avi"), 8);
+    chooseCodec("MJPG");
+    const QString target = dir.file(QStringLiteral("mjpeg.avi"));
+    ASSERT_TRUE(engine.CompressFile(source, target));
+    EXPECT_EQ(probeVideoCodec(target), QStringLiteral("mjpeg"));
+    EXPECT_EQ(probeFrameCount(target), 8);
+}
+
+TEST_F(AviWriting, CompressFileKeepsTheSound) {
+    const QString source = film(QStringLiteral("talk.avi"), 25, true);
+    chooseCodec("MJPG");
+    const QString target = dir.file(QStringLiteral("talk-mjpeg.avi"));
+    ASSERT_TRUE(engine.CompressFile(source, target));
+    EXPECT_EQ(probeVideoCodec(target), QStringLiteral("mjpeg"));
+    EXPECT_EQ(probeFrameCount(target), 25);
+    EXPECT_EQ(probeAudioSamples(target), probeAudioSamples(source));
+}
+
+TEST_F(AviWriting, CompressFileOfAFilmThatCannotBeOpenedShowsOneError) {
+    EXPECT_FALSE(engine.CompressFile(dir.file(QStringLiteral("gone.avi")),
+                                     dir.file(QStringLiteral("out.avi"))));
+    EXPECT_EQ(prompts.texts(QStringLiteral("error")).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("out.avi"))));
+}
+
+TEST_F(AviWriting, SoundOfAFrameRangeEndsAtTheLastFramesStart) {
+    const QString source = film(QStringLiteral("talk.avi"), 50, true);
+    const QString wav = dir.file(QStringLiteral("part.wav"));
+    ASSERT_TRUE(engine.ExtractSound(0, 24, source, wav, 0));
+    // Frames 0 to 24 at 25 frames per second: samples 0 up to the sample at 960 ms.
+    EXPECT_EQ(probeAudioSamples(wav), 42336);
+
+    const QString silent = film(QStringLiteral("silent.avi"), 5);
+    const QString none = dir.file(QStringLiteral("none.wav"));
+    EXPECT_FALSE(engine.ExtractSound(0, 4, silent, none, 0));
+    EXPECT_FALSE(QFileInfo::exists(none));
+}
+
+TEST_F(AviWriting, ConcatenatedSoundIsTheFirstFilmsFollowedByTheSeconds) {
+    const QString a = film(QStringLiteral("a.avi"), 25, true);
+    const QString b = film(QStringLiteral("b.avi"), 50, true);
+    const QString silent = film(QStringLiteral("s.avi"), 5);
+    const QString wav = dir.file(QStringLiteral("ab.wav"));
+    ASSERT_TRUE(engine.ConcatenateSound(
+        {a + QStringLiteral("=25"), silent + QStringLiteral("=5"), b + QStringLiteral("=50")}, wav,
+        80));
+    EXPECT_EQ(events, (std::vector<Event>{{80, 0, 0}, {80, 0, 1}, {80, 0, 2}, {80, 0, 0}}));
+    EXPECT_EQ(probeAudioSamples(wav), 44100 + 88200);
+    const QString wa = dir.file(QStringLiteral("a.wav"));
+    const QString wb = dir.file(QStringLiteral("b.wav"));
+    ASSERT_TRUE(engine.ExtractSound(0, 25, a, wa, 0));
+    ASSERT_TRUE(engine.ExtractSound(0, 50, b, wb, 0));
+    // The joined data is A's samples, then B's: compare the data chunks' bytes.
+    const QByteArray joined = readAll(wav);
+    const QByteArray pa = readAll(wa);
+    const QByteArray pb = readAll(wb);
+    ASSERT_GT(pa.size(), 44 + 88200 - 1);
+    EXPECT_TRUE(joined.endsWith(pb.right(88200 * 2)));
+    EXPECT_NE(joined.indexOf(pa.right(44100 * 2)), -1);
+}
+
+TEST_F(AviWriting, ExcludedSoundMatchesTheRemovedFramesExactly) {
+    const QString source = film(QStringLiteral("talk.avi"), 50, true);
+    const QString wav = dir.file(QStringLiteral("rest.wav"));
+    ASSERT_TRUE(engine.ExcludeSound(0, 9, source, wav));
+    // Ten frames at 25 frames per second are 400 ms: 17640 samples of 88200 go.
+    EXPECT_EQ(probeAudioSamples(wav), 88200 - 17640);
+}
+
+TEST_F(AviWriting, TargetsThatCannotBeCreatedRaise) {
+    const QString source = film(QStringLiteral("src.avi"), 3);
+    try {
+        engine.ExtractFrames(0, 2, source, dir.file(QStringLiteral("no/such/folder/x.avi")));
+        FAIL() << "expected an exception";
+    } catch (const qdx::Exception& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Falhou ao criar arquivo AVI."));
+    }
+}
+
+} // namespace

@@ -1,0 +1,149 @@
+// qdx capture and qdx record: the screen copy of the main program and the recording loop of the
+// recorder, from the command line.
+
+#include "tools/qdx/Commands.h"
+#include "tools/qdx/FilmOptions.h"
+
+#include "platform/core/Exception.h"
+#include "shared/ArquivosImagem.h"
+#include "shared/Configuracoes.h"
+#include "shared/ConfiguracoesVideo.h"
+#include "shared/CopiaTela.h"
+#include "shared/CoresImagem.h"
+#include "shared/PictureError.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace qdx::cli {
+
+namespace {
+
+// The colour depth named by --colors, checked against the names of the settings.
+bool colourOption(const CommandLine& line, QString& name, QString& error) {
+    if (!line.has(QStringLiteral("--colors")))
+        return true;
+    name = line.value(QStringLiteral("--colors"));
+    if (FormatoCores(name))
+        return true;
+    error = QStringLiteral("unknown colour depth \"%1\"; the names are: %2")
+                .arg(name, NomesCores().join(QStringLiteral(", ")));
+    return false;
+}
+
+} // namespace
+
+int captureCommand(const QStringList& words) {
+    const Verb& verb = verbNamed("capture");
+    const CommandLine line(words, {QStringLiteral("--colors")}, {});
+    if (!line.ok())
+        return usageError(verb, line.error());
+    if (line.positional().size() != 1)
+        return usageError(verb, QStringLiteral("expected one picture"));
+    QString colours;
+    QString error;
+    if (!colourOption(line, colours, error))
+        return usageError(verb, error);
+    const QString picture = line.positional()[0];
+    if (!ExtensaoImagemValida(picture)) {
+        printError(QStringLiteral("cannot write %1: the extension is not .bmp, .gif, .jpg, .jpeg "
+                                  "or .wmf (letter case counts)")
+                       .arg(picture));
+        return kFailure;
+    }
+    // The settings' depth, unless --colors names another.
+    IniciarConfiguracoes();
+    if (!colours.isEmpty())
+        numero_cores = colours;
+    std::unique_ptr<TBitmap> screen = CopiarTela();
+    if (!screen) {
+        printError(QStringLiteral("cannot copy the screen: an X11 display is needed ($DISPLAY)"));
+        return kFailure;
+    }
+    try {
+        SalvarImagem(*screen, picture);
+    } catch (const qdx::PictureError& e) {
+        printError(e.text());
+        return kFailure;
+    }
+    return kSuccess;
+}
+
+int recordCommand(const QStringList& words) {
+    const Verb& verb = verbNamed("record");
+    QStringList values = FilmOptions::valueOptions();
+    values << QStringLiteral("--seconds") << QStringLiteral("--rate") << QStringLiteral("--colors");
+    QStringList flags = FilmOptions::flags();
+    flags << QStringLiteral("--compress");
+    const CommandLine line(words, values, flags);
+    if (!line.ok())
+        return usageError(verb, line.error());
+    if (line.positional().size() != 1)
+        return usageError(verb, QStringLiteral("expected one film"));
+    bool ok = false;
+    const double seconds = line.value(QStringLiteral("--seconds")).toDouble(&ok);
+    if (!ok || seconds <= 0 || seconds > 24 * 3600)
+        return usageError(verb, QStringLiteral("--seconds takes a duration above 0"));
+    int rate = 0;
+    if (line.has(QStringLiteral("--rate"))) {
+        rate = line.value(QStringLiteral("--rate")).toInt(&ok);
+        if (!ok || rate < 1 || rate > 100)
+            return usageError(verb, QStringLiteral("--rate takes frames per second from 1 to 100"));
+    }
+    QString colours;
+    QString error;
+    if (!colourOption(line, colours, error))
+        return usageError(verb, error);
+    FilmOptions options;
+    if (!options.parse(line))
+        return usageError(verb, options.error());
+    const QString film = QFileInfo(line.positional()[0]).absoluteFilePath();
+
+    // The recorder's settings, with the options in their place.
+    IniciarConfiguracoes();
+    if (!colours.isEmpty())
+        numero_cores_video = colours;
+    if (rate > 0)
+        numero_quadros_por_milisegundo = rate;
+    compactar_video = line.has(QStringLiteral("--compress"));
+
+    FilmSession session(options);
+    TAviCapture& engine = session.engine();
+    AplicarConfiguracoesVideo(engine);
+    engine.FileName = film;
+    engine.StartRecording();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    engine.StopRecording();
+    if (!engine.RecordingError().isEmpty()) {
+        printError(engine.RecordingError().replace(QLatin1Char('\r'), QLatin1Char(' ')));
+        return kFailure;
+    }
+    const int dropped = engine.DroppedFrames();
+    if (engine.PermitirCompactacao) {
+        const QString temporary = engine.RecordingTempFile();
+        bool compressed = false;
+        try {
+            compressed = engine.CompressFile(temporary, film);
+        } catch (const qdx::Exception& e) {
+            printError(e.Message());
+        }
+        QFile::remove(temporary);
+        if (!compressed) {
+            printError(QStringLiteral("%1 was not written").arg(film));
+            return kFailure;
+        }
+    }
+    TAviCapture probe;
+    if (!probe.ReadFileInfo(film)) {
+        printError(QStringLiteral("%1 was not written").arg(film));
+        return kFailure;
+    }
+    std::printf("frames: %d\ndropped: %d\n", probe.Frames, dropped);
+    return kSuccess;
+}
+
+} // namespace qdx::cli
