@@ -10,7 +10,8 @@ using namespace riff;
 
 MainHeader parseMainHeader(const uint8_t* data, size_t size) {
     uint8_t record[kAvihSize] = {};
-    std::memcpy(record, data, std::min<size_t>(size, kAvihSize));
+    if (size > 0)
+        std::memcpy(record, data, std::min<size_t>(size, kAvihSize));
     MainHeader h;
     h.microSecPerFrame = u32(record);
     h.maxBytesPerSec = u32(record + 4);
@@ -41,7 +42,8 @@ void writeMainHeader(const MainHeader& h, uint8_t out[kAvihSize]) {
 
 AVISTREAMINFO parseStreamHeader(const uint8_t* data, size_t size) {
     uint8_t r[kStrhSize] = {};
-    std::memcpy(r, data, std::min<size_t>(size, kStrhSize));
+    if (size > 0)
+        std::memcpy(r, data, std::min<size_t>(size, kStrhSize));
     AVISTREAMINFO info;
     info.fccType = u32(r);
     info.fccHandler = u32(r + 4);

@@ -42,7 +42,7 @@ bool readStandardIndex(const RiffReader& reader, const uint8_t* header, int64_t 
     const uint8_t type = header[3];
     const uint32_t count = u32(header + 4);
     const int64_t base = int64_t(u64(header + 12));
-    if (type != avi::kIndexOfChunks || longsPerEntry < 2 || base < 0)
+    if (type != avi::kIndexOfChunks || longsPerEntry < 2 || base < 0 || base > reader.fileSize())
         return false;
     const uint32_t entrySize = uint32_t(longsPerEntry) * 4;
     if (count > entriesBytes / entrySize)
@@ -87,7 +87,8 @@ bool AviIndex::fromOpenDml(const RiffReader& reader, std::vector<AviStreamData>&
             // A standard index kept in the stream header itself: its entries follow here.
             const uint32_t entrySize = uint32_t(std::max<uint16_t>(longsPerEntry, 2)) * 4;
             const int64_t base = int64_t(u64(h + 12));
-            if (longsPerEntry < 2 || count > (s.indx.size() - 24) / entrySize || base < 0)
+            if (longsPerEntry < 2 || count > (s.indx.size() - 24) / entrySize || base < 0 ||
+                base > reader.fileSize())
                 return false;
             for (uint32_t i = 0; i < count; ++i) {
                 const uint8_t* e = h + 24 + size_t(i) * entrySize;

@@ -245,13 +245,18 @@ HRESULT RiffAviFile::flush() {
 HRESULT RiffAviFile::streamInfo(size_t stream, AVISTREAMINFO& out) {
     const AviStreamData& s = m_streams[stream];
     out = m_writer ? m_writer->streamHeader(stream) : s.info;
+    out.dwStart = DWORD(streamStart(stream));
     out.dwLength = DWORD(s.samples.length());
     out.dwCaps = AVIFILECAPS_CANREAD | (m_writer ? AVIFILECAPS_CANWRITE : 0);
     return AVIERR_OK;
 }
 
 LONG RiffAviFile::streamStart(size_t stream) {
-    return m_writer ? 0 : LONG(std::min<DWORD>(m_streams[stream].info.dwStart, INT32_MAX));
+    if (m_writer)
+        return 0;
+    // Start and length must leave the last sample a number: a start that lies is cut back.
+    const int64_t room = INT32_MAX - m_streams[stream].samples.length();
+    return LONG(std::min<int64_t>(m_streams[stream].info.dwStart, room));
 }
 
 LONG RiffAviFile::streamLength(size_t stream) {

@@ -365,27 +365,28 @@ int64_t openDmlThreshold() {
 LONG sampleToTime(const AVISTREAMINFO& info, LONG sample) {
     if (info.dwRate == 0 || info.dwScale == 0)
         return -1;
-    const int64_t numerator = int64_t(sample) * int64_t(info.dwScale) * 1000;
-    const int64_t rate = info.dwRate;
-    int64_t time;
+    // 128 bits: a sample number, a 32-bit scale and 1000 overflow 64 bits.
+    const __int128 numerator = __int128(sample) * info.dwScale * 1000;
+    const __int128 rate = info.dwRate;
+    __int128 time;
     if (info.dwRate / info.dwScale < 1000)
         time = numerator / rate;
     else
         time = (numerator + rate - 1) / rate;
-    return LONG(std::clamp<int64_t>(time, INT32_MIN, INT32_MAX));
+    return LONG(std::clamp<__int128>(time, INT32_MIN, INT32_MAX));
 }
 
 LONG timeToSample(const AVISTREAMINFO& info, LONG time) {
     if (info.dwRate == 0 || info.dwScale == 0)
         return -1;
-    const int64_t numerator = int64_t(info.dwRate) * int64_t(time);
-    const int64_t denominator = int64_t(info.dwScale) * 1000;
-    int64_t sample;
+    const __int128 numerator = __int128(info.dwRate) * time;
+    const __int128 denominator = __int128(info.dwScale) * 1000;
+    __int128 sample;
     if (info.dwRate / info.dwScale < 1000)
         sample = numerator / denominator;
     else
         sample = (numerator + denominator - 1) / denominator;
-    return LONG(std::clamp<int64_t>(sample, INT32_MIN, INT32_MAX));
+    return LONG(std::clamp<__int128>(sample, INT32_MIN, INT32_MAX));
 }
 
 } // namespace qdx::vfw

@@ -239,6 +239,34 @@ TEST_F(HandMadeFiles, OpenDmlIndexesInsideTheStreamHeader) {
     EXPECT_EQ(AVIStreamFindSample(r.video.get(), 1, FIND_PREV | FIND_KEY), 0);
 }
 
+// Header fields that cannot be right are corrected or kept within range: a start so late that
+// the last sample would not be a number, a scale so large that times overflow.
+TEST_F(HandMadeFiles, HeadersThatLie) {
+    QByteArray data = handMade([](RiffBuilder& b, int64_t) {
+        for (int i = 0; i < 3; ++i)
+            b.chunk("00db", frame(i));
+    });
+    const qsizetype strh = data.indexOf("strh") + 8;
+    qToLittleEndian<uint32_t>(0xFFFFFFF0u, data.data() + strh + 20); // scale
+    qToLittleEndian<uint32_t>(0x7FFFFFFEu, data.data() + strh + 28); // start
+    Reader r(save(QStringLiteral("lies.avi"), data));
+    ASSERT_EQ(r.file.result, AVIERR_OK);
+    const LONG start = AVIStreamStart(r.video.get());
+    EXPECT_EQ(start, INT32_MAX - 3);
+    EXPECT_EQ(AVIStreamLength(r.video.get()), 3);
+    AVISTREAMINFO info;
+    AVIStreamInfo(r.video.get(), &info, sizeof info);
+    EXPECT_EQ(info.dwStart, DWORD(start));
+    EXPECT_EQ(AVIStreamFindSample(r.video.get(), start + 2, FIND_PREV | FIND_KEY), start + 2);
+    EXPECT_EQ(AVIStreamSampleToTime(r.video.get(), start), INT32_MAX);
+    EXPECT_EQ(AVIStreamTimeToSample(r.video.get(), INT32_MAX), 0);
+    LONG bytes = 0;
+    EXPECT_EQ(AVIStreamRead(r.video.get(), start - 1, 1, nullptr, 0, &bytes, nullptr),
+              AVIERR_NODATA);
+    ASSERT_EQ(AVIStreamRead(r.video.get(), start + 2, 1, nullptr, 0, &bytes, nullptr), AVIERR_OK);
+    EXPECT_EQ(bytes, 8);
+}
+
 // Files that are not films, or not there: the codes the engine turns into its messages.
 TEST_F(HandMadeFiles, OpenErrors) {
     AVIFileInit();
