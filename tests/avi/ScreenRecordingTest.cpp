@@ -1,0 +1,173 @@
+// Recording a real X screen (a private Xvfb) through the engine and through `qdx record`.
+
+#include "avi/TAviCapture.h"
+#include "tests/avi/FilmMaker.h"
+#include "tests/support/XvfbServer.h"
+#include "tests/x11/XClient.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+namespace {
+
+using namespace qdx::test;
+using namespace std::chrono_literals;
+
+class ScreenRecording : public ::testing::Test {
+protected:
+    XvfbServer server{320, 240, 24};
+    TempDir dir;
+
+    void SetUp() override {
+        ASSERT_TRUE(server.running()) << "Xvfb did not start";
+        ASSERT_TRUE(client.connected());
+    }
+
+    XClient client;
+
+    ProcessResult qdx(const QStringList& arguments, int timeoutMs = 60000) {
+        return run(builtProgram(QStringLiteral("qdx")), arguments, timeoutMs, {},
+                   {QStringLiteral("DISPLAY=") + server.display(),
+                    QStringLiteral("QUADRIX_HOME=") + dir.path()});
+    }
+    // The RGB of pixel (x, y) in frame `index` of a decoded film.
+    static QRgb pixel(const QByteArray& frames, int width, int height, int index, int x, int y) {
+        const qsizetype at = (qsizetype(index) * width * height + qsizetype(y) * width + x) * 3;
+        return qRgb(uint8_t(frames[at]), uint8_t(frames[at + 1]), uint8_t(frames[at + 2]));
+    }
+};
+
+TEST_F(ScreenRecording, ThreeSecondsAtTenFramesPerSecondShowTheScreenAndThePointer) {
+    // A red window on the left; a cursor whose hot spot (4, 4) sits inside a green square.
+    const xcb_window_t red = client.window(QRect(0, 0, 160, 240), qRgb(255, 0, 0));
+    const xcb_cursor_t cursor = client.cursor(QSize(16, 16), QPoint(4, 4), QRect(2, 2, 5, 5),
+                                              qRgb(0, 255, 0), qRgb(0, 0, 255));
+    client.showCursor(red, cursor);
+    client.showCursor(client.root(), cursor);
+    client.sync();
+    ASSERT_EQ(run(QStringLiteral("xdotool"),
+                  {QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("120")},
+                  10000, {}, {QStringLiteral("DISPLAY=") + server.display()})
+                  .exitCode,
+              0);
+
+    const QString film = dir.file(QStringLiteral("screen.avi"));
+    QProcess recorder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), server.display());
+    env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
+    recorder.setProcessEnvironment(env);
+    recorder.start(builtProgram(QStringLiteral("qdx")),
+                   {QStringLiteral("record"), film, QStringLiteral("--seconds"),
+                    QStringLiteral("3"), QStringLiteral("--rate"), QStringLiteral("10")});
+    ASSERT_TRUE(recorder.waitForStarted());
+    // Half way through, the window turns yellow.
+    std::this_thread::sleep_for(1500ms);
+    client.destroy(red);
+    client.window(QRect(0, 0, 160, 240), qRgb(255, 255, 0));
+    client.sync();
+    ASSERT_TRUE(recorder.waitForFinished(30000));
+    ASSERT_EQ(recorder.exitCode(), 0) << recorder.readAllStandardError().constData();
+    EXPECT_TRUE(recorder.readAllStandardOutput().contains("dropped: 0"));
+
+    const int frames = probeFrameCount(film);
+    EXPECT_NEAR(frames, 30, 1);
+    EXPECT_NEAR(probeDuration(film), 3.0, 0.15);
+    const QByteArray decoded = decodeFrames(film, 320, 240);
+    ASSERT_EQ(decoded.size(), qsizetype(frames) * 320 * 240 * 3);
+    EXPECT_EQ(pixel(decoded, 320, 240, 0, 20, 20), qRgb(255, 0, 0));
+    EXPECT_EQ(pixel(decoded, 320, 240, frames - 1, 20, 20), qRgb(255, 255, 0));
+    // The pointer is drawn with its hot spot on the pointer's position.
+    EXPECT_EQ(pixel(decoded, 320, 240, 0, 100, 120), qRgb(0, 255, 0));
+    EXPECT_EQ(pixel(decoded, 320, 240, 0, 96 + 12, 116 + 12), qRgb(0, 0, 255));
+}
+
+TEST_F(ScreenRecording, APauseLeavesNoGapInARealRecording) {
+    client.window(QRect(0, 0, 320, 240), qRgb(0, 0, 255));
+    client.sync();
+    TAviCapture engine;
+    engine.FileName = dir.file(QStringLiteral("paused.avi"));
+    engine.PixelFormat = pf24bit;
+    engine.Rate = 10;
+    std::atomic<int> reported{0};
+    engine.OnCapturing = [&](int, TAviCapture*) {
+        ++reported;
+    };
+    engine.StartRecording();
+    std::this_thread::sleep_for(700ms);
+    engine.PauseRecording();
+    std::this_thread::sleep_for(1s);
+    engine.ResumeRecording();
+    std::this_thread::sleep_for(700ms);
+    engine.StopRecording();
+    ASSERT_TRUE(engine.RecordingError().isEmpty()) << engine.RecordingError().toStdString();
+    EXPECT_EQ(engine.DroppedFrames(), 0);
+    // Every position holds a picture: the film is as long as the time spent recording.
+    EXPECT_EQ(probeFrameCount(engine.FileName), reported.load());
+    EXPECT_NEAR(probeDuration(engine.FileName), reported.load() / 10.0, 0.001);
+    EXPECT_LT(reported.load(), 20) << "no frames while paused";
+}
+
+TEST_F(ScreenRecording, AKilledRecordingStillOpens) {
+    const QString film = dir.file(QStringLiteral("killed.avi"));
+    QProcess recorder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), server.display());
+    env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
+    recorder.setProcessEnvironment(env);
+    recorder.start(builtProgram(QStringLiteral("qdx")),
+                   {QStringLiteral("record"), film, QStringLiteral("--seconds"),
+                    QStringLiteral("60"), QStringLiteral("--rate"), QStringLiteral("10")});
+    ASSERT_TRUE(recorder.waitForStarted());
+    std::this_thread::sleep_for(5s);
+    ::kill(pid_t(recorder.processId()), SIGKILL);
+    recorder.waitForFinished(10000);
+
+    // Indexes reach the disk every two seconds: at least the first three seconds survive.
+    const int frames = probeFrameCount(film);
+    EXPECT_GE(frames, 25);
+    TAviCapture engine;
+    ASSERT_TRUE(engine.ReadFileInfo(film));
+    EXPECT_GE(engine.Frames, 25);
+    ASSERT_TRUE(engine.OpenFilm(film));
+    EXPECT_TRUE(engine.GetFrame(engine.Frames - 1));
+}
+
+TEST_F(ScreenRecording, TheToolReportsATargetThatCannotBeWritten) {
+    const ProcessResult result =
+        qdx({QStringLiteral("record"), dir.file(QStringLiteral("no/such/folder/x.avi")),
+             QStringLiteral("--seconds"), QStringLiteral("0.5")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains("Ocorreu um erro")) << result.err.constData();
+}
+
+TEST_F(ScreenRecording, CompressedRecordingsAndScreenCopies) {
+    client.window(QRect(0, 0, 320, 240), qRgb(0, 200, 0));
+    client.sync();
+    const QString film = dir.file(QStringLiteral("small.avi"));
+    const ProcessResult result =
+        qdx({QStringLiteral("record"), film, QStringLiteral("--seconds"), QStringLiteral("1"),
+             QStringLiteral("--rate"), QStringLiteral("10"), QStringLiteral("--compress"),
+             QStringLiteral("--codec"), QStringLiteral("MJPG")});
+    ASSERT_EQ(result.exitCode, 0) << result.err.constData();
+    EXPECT_EQ(probeVideoCodec(film), QStringLiteral("mjpeg"));
+    EXPECT_NEAR(probeFrameCount(film), 10, 1);
+    // Nothing of the recording's temporary film stays behind.
+    EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("tmp_*")}, QDir::Files).isEmpty());
+
+    const QString picture = dir.file(QStringLiteral("screen.bmp"));
+    const ProcessResult copy = qdx({QStringLiteral("capture"), picture, QStringLiteral("--colors"),
+                                    QStringLiteral("256 color")});
+    ASSERT_EQ(copy.exitCode, 0) << copy.err.constData();
+    const QImage image(picture);
+    EXPECT_EQ(image.size(), QSize(320, 240));
+    EXPECT_EQ(image.format(), QImage::Format_Indexed8);
+}
+
+} // namespace
