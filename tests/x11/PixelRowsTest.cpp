@@ -63,8 +63,8 @@ TEST(ImageLayout, RowBytesFollowTheScanlinePadding) {
     EXPECT_EQ(ImageLayout(32, 0xFF0000, 0xFF00, 0xFF, false).rowBytes(7, 32), 28);
 }
 
-TEST(RowConversion, TwentyFourBitRowsHoldBlueGreenRedForEveryRowLength) {
-    for (int count = 0; count <= 13; ++count) {
+TEST(RowConversion, RowsKeepEveryChannelInPlaceForEveryRowLength) {
+    for (int count = 0; count <= 40; ++count) { // whole blocks of 16 and every remainder
         std::vector<uint32_t> in(count);
         for (int i = 0; i < count; ++i)
             in[i] = 0xA0000000u | uint32_t(i * 0x010203 + 0x102030);
@@ -79,11 +79,15 @@ TEST(RowConversion, TwentyFourBitRowsHoldBlueGreenRedForEveryRowLength) {
         for (size_t i = count * 3; i < out.size(); ++i)
             ASSERT_EQ(out[i], 0xEE) << count;
     }
-    const uint32_t padded[] = {0x00123456u, 0x7F654321u};
-    uint32_t opaque[2];
-    rgb32ToOpaqueRow(padded, opaque, 2);
-    EXPECT_EQ(opaque[0], 0xFF123456u);
-    EXPECT_EQ(opaque[1], 0xFF654321u);
+    for (int count = 0; count <= 20; ++count) {
+        std::vector<uint32_t> padded(count), opaque(count + 1, 0xEEEEEEEEu);
+        for (int i = 0; i < count; ++i)
+            padded[i] = uint32_t(i) << 28 | uint32_t(i * 0x030507);
+        rgb32ToOpaqueRow(padded.data(), opaque.data(), count);
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(opaque[i], 0xFF000000u | uint32_t(i * 0x030507)) << count << ":" << i;
+        ASSERT_EQ(opaque[count], 0xEEEEEEEEu) << count;
+    }
 }
 
 // A 4 x 3 pointer with its hot spot at (1, 1): opaque red, half-transparent white (premultiplied
