@@ -47,45 +47,6 @@ pictures() {
     echo "SalvarImagem BMP: $ours_bmp ms; memcpy of the pixels: $copy ms; writing the pixels to a file: $write ms; ratio to the write $(ratio "$ours_bmp" "$write")"
 }
 
-# Frame fetching: sequential AVIStreamGetFrame over 300-frame 1280x720 films (Motion JPEG, MPEG-4
-# ASP with B-frames, H.264) against "ffmpeg -threads N -i FILM -f null -" at the same decoder
-# thread count; both as whole processes, runs interleaved so that other load hits both alike.
-# Then 200 random jumps per film: the most samples one jump decoded against the longest group of
-# pictures (the target: one group at most).
-films() {
-    echo "== films"
-    local runs=${FILM_RUNS:-5}
-    local name args
-    for spec in "mjpeg:-c:v mjpeg -q:v 3" "mpeg4:-c:v mpeg4 -q:v 4 -bf 2 -g 50" "h264:-c:v libx264 -g 50"; do
-        name=${spec%%:*}
-        args=${spec#*:}
-        # shellcheck disable=SC2086
-        ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 300 $args "$work/$name.avi"
-        for threads in 1 2; do
-            : >"$work/ffmpeg.txt"
-            : >"$work/ours.txt"
-            for _ in $(seq "$runs"); do
-                /usr/bin/time -f "%e %U %S" -a -o "$work/ffmpeg.txt" \
-                    ffmpeg -v error -threads "$threads" -i "$work/$name.avi" -f null -
-                /usr/bin/time -f "%e %U %S" -a -o "$work/ours.txt" \
-                    "$build/bin/getframe_bench" "$work/$name.avi" "$threads" sequential >/dev/null
-            done
-            /usr/bin/python3 - "$work/ffmpeg.txt" "$work/ours.txt" "$name" "$threads" <<'PY'
-import statistics, sys
-def load(path):
-    rows = [list(map(float, line.split())) for line in open(path) if line.strip()]
-    return statistics.median(r[0] for r in rows), statistics.median(r[1] + r[2] for r in rows)
-fw, fc = load(sys.argv[1])
-ow, oc = load(sys.argv[2])
-print("%s, %s thread(s): ffmpeg %.0f fps (%.2f s, cpu %.2f s); GetFrame %.0f fps (%.2f s, cpu %.2f s); "
-      "frame-rate ratio %.2f (target >= 0.90), cpu ratio %.2f"
-      % (sys.argv[3], sys.argv[4], 300 / fw, fw, fc, 300 / ow, ow, oc, fw / ow, fc / oc))
-PY
-        done
-        echo "$name random access: $("$build/bin/getframe_bench" "$work/$name.avi" 0 random)"
-    done
-}
-
 # Screen copies on a 1920x1080 Xvfb with MIT-SHM: ScreenGrabber's grab, pointer and conversion to
 # 24 and 32 bits (median per frame in-process, screengrab_bench) against "ffmpeg -f x11grab" with
 # its pointer drawn and the same output layouts (bgr24, bgr0). ffmpeg's time per frame is the
@@ -117,32 +78,8 @@ screen() {
     echo "32 bits: ScreenGrabber $ours32 ms per frame; ffmpeg x11grab bgr0 $ffmpeg_bgr0 ms; ratio $(ratio "$ours32" "$ffmpeg_bgr0") (target: at most 3 ms per frame)"
 }
 
-# RIFF AVI index reading and writing: container_bench walks the index of two-hour and
-# twenty-minute films (360000 and 60000 chunks; with idx1, in 1 MiB OpenDML extents, and without
-# any index, scanned) — equal chunk rates at both lengths mean linear work; ffprobe opening the
-# same films (its demuxer reads the index too) is the reference. Writing: 200 uncompressed
-# 1280x720 frames through the layer against ffmpeg writing the same frames with its rawvideo
-# encoder.
-container() {
-    echo "== container"
-    "$build/bin/container_bench" make "$work"
-    local name ours probe
-    for name in twenty twenty-odml twenty-scan twohours twohours-odml twohours-scan; do
-        echo "$name: $("$build/bin/container_bench" open "$work/$name.avi")"
-    done
-    for name in twohours twohours-odml; do
-        ours=$(median_ms 5 "$build/bin/container_bench open $work/$name.avi")
-        probe=$(median_ms 5 "ffprobe -v quiet -show_entries format=duration $work/$name.avi")
-        echo "$name opened and walked: $ours ms; ffprobe opening it: $probe ms; ratio $(ratio "$ours" "$probe")"
-    done
-    ours=$(median_ms 3 "$build/bin/container_bench write $work/ours.avi 200")
-    probe=$(median_ms 3 "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s 1280x720 -r 25 -i /dev/zero -frames:v 200 -c:v rawvideo -pix_fmt bgr24 $work/ffmpeg.avi")
-    echo "writing 200 frames of 1280x720 (553 MB): ours $ours ms; ffmpeg $probe ms; ratio $(ratio "$ours" "$probe")"
-    rm -f "$work"/*.avi
-}
-
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(pictures films screen container)
+[ ${#groups[@]} -gt 0 ] || groups=(pictures screen)
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
 for group in "${groups[@]}"; do
     "$group"
