@@ -6,6 +6,11 @@
 namespace qdx::vfw {
 
 void SampleTable::reserve(size_t chunks) {
+    // Grown geometrically: indexes arrive in pieces (one per OpenDML extent), and reserving each
+    // piece's exact size would copy the table once per piece.
+    if (chunks <= m_chunks.capacity())
+        return;
+    chunks = std::max(chunks, 2 * m_chunks.capacity());
     m_chunks.reserve(chunks);
     if (m_sampleSize > 0)
         m_byteStart.reserve(chunks);
