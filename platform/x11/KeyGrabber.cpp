@@ -119,6 +119,11 @@ std::vector<KeyGrabber::Grab> KeyGrabber::grabsOf(uint16_t shortcut) const {
 }
 
 bool KeyGrabber::grab(uint16_t shortcut) {
+    // Bits other than the key and Shift, Ctrl and Alt (a hand-edited setting) name no
+    // combination a press could be matched to; grabbing the rest would take the key away from
+    // every program without ever reporting it.
+    if (shortcut & ~uint16_t(0xFF | kShift | kCtrl | kAlt))
+        return false;
     if (m_connection->broken() || !reserve(shortcut))
         return false;
     const std::vector<Grab> grabs = grabsOf(shortcut);

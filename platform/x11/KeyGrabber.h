@@ -39,9 +39,10 @@ public:
     KeyGrabber(const KeyGrabber&) = delete;
     KeyGrabber& operator=(const KeyGrabber&) = delete;
 
-    // Grabs the combination. False, with nothing grabbed, when the key has no key code on this
-    // keyboard, when another X client holds any of its grabs, or when this program holds the
-    // same shortcut value already (through this grabber or another).
+    // Grabs the combination. False, with nothing grabbed, when the value has bits besides the
+    // key, Shift, Ctrl and Alt, when the key has no key code on this keyboard, when another X
+    // client holds any of its grabs, or when this program holds the same shortcut value already
+    // (through this grabber or another).
     bool grab(uint16_t shortcut);
     // Releases the combination; false when this grabber does not hold it or the connection broke.
     bool ungrab(uint16_t shortcut);
