@@ -112,8 +112,8 @@ TBitmap IconeAssociado(const QString& path) {
         if (file.size() > qdx::kMaxPictureFileBytes)
             throw qdx::PictureError(QStringLiteral("%1 is too large for an icon.").arg(path));
         const QByteArray bytes = file.readAll();
-        return primeiroIcone(std::span(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                       size_t(bytes.size())));
+        return primeiroIcone(
+            std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())));
     }
     QIcon icon;
     if (suffix == QLatin1String("desktop"))
@@ -123,8 +123,9 @@ TBitmap IconeAssociado(const QString& path) {
         icon = themeIcon({type.iconName(), type.genericIconName()});
     }
     if (icon.isNull())
-        icon = themeIcon({info.isDir() ? QStringLiteral("folder") : QStringLiteral("text-x-generic"),
-                          QStringLiteral("unknown")});
+        icon =
+            themeIcon({info.isDir() ? QStringLiteral("folder") : QStringLiteral("text-x-generic"),
+                       QStringLiteral("unknown")});
     if (icon.isNull())
         icon = QApplication::style()->standardIcon(info.isDir() ? QStyle::SP_DirIcon
                                                                 : QStyle::SP_FileIcon);

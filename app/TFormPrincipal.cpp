@@ -1,5 +1,6 @@
 #include "app/TFormPrincipal.h"
 
+#include "app/MostrarErro.h"
 #include "app/ShortcutKeys.h"
 #include "app/hotkeys/THotKeyManager.h"
 #include "app/trayicon/TTaskBarIcon.h"
@@ -9,7 +10,6 @@
 #include "app/ui/InternetState.h"
 #include "app/ui/TStatusBar.h"
 #include "app/ui/WindowSystem.h"
-#include "app/MostrarErro.h"
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
 #include "platform/x11/ScreenSource.h"
@@ -30,8 +30,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QWebEnginePage>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 TFormPrincipal* FormPrincipal = nullptr;
@@ -142,7 +142,8 @@ void TFormPrincipal::buildMenus() {
     using F = TFormPrincipal;
 
     Arquivo = menu("Arquivo", QStringLiteral("&File"));
-    Abrir = action(Arquivo, "Abrir", QStringLiteral("&Open"), QStringLiteral("Abrir"), &F::AbrirClick);
+    Abrir =
+        action(Arquivo, "Abrir", QStringLiteral("&Open"), QStringLiteral("Abrir"), &F::AbrirClick);
     Abrir->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     Salvar = action(Arquivo, "Salvar", QStringLiteral("S&ave"), QStringLiteral("Salvar"),
                     &F::SalvarClick);
@@ -197,8 +198,8 @@ void TFormPrincipal::buildMenus() {
     Arrange1 = action(Janelas1, "Arrange1", QStringLiteral("&Arrange"), QString(), nullptr);
     connect(Arrange1, &QAction::triggered, this,
             qdx::ui::guarded(Arrange1, [this](bool) { ArrangeIcons(); }));
-    MinimizeAll1 = action(Janelas1, "MinimizeAll1", QStringLiteral("&Minimize All"), QString(),
-                          nullptr);
+    MinimizeAll1 =
+        action(Janelas1, "MinimizeAll1", QStringLiteral("&Minimize All"), QString(), nullptr);
     connect(MinimizeAll1, &QAction::triggered, this, qdx::ui::guarded(MinimizeAll1, [this](bool) {
                 for (QMdiSubWindow* child : MdiArea->subWindowList())
                     child->showMinimized();
@@ -207,8 +208,8 @@ void TFormPrincipal::buildMenus() {
                                QString(), nullptr);
     connect(TileHorizontally1, &QAction::triggered, this,
             qdx::ui::guarded(TileHorizontally1, [this](bool) { TileChildren(Qt::Vertical); }));
-    TileVertically1 = action(Janelas1, "TileVertically1", QStringLiteral("&Tile Vertically"),
-                             QString(), nullptr);
+    TileVertically1 =
+        action(Janelas1, "TileVertically1", QStringLiteral("&Tile Vertically"), QString(), nullptr);
     connect(TileVertically1, &QAction::triggered, this,
             qdx::ui::guarded(TileVertically1, [this](bool) { TileChildren(Qt::Horizontal); }));
     Janelas1->addSeparator();
@@ -255,8 +256,8 @@ void TFormPrincipal::buildMenus() {
     const char* popupSkinNames[] = {"Azul2", "Cinza2", "Verde2", "Nenhum2"};
     QAction** popupSkins[] = {&Azul2, &Cinza2, &Verde2, &Nenhum2};
     for (int i = 0; i < 4; ++i) {
-        QAction* a = action(PopupMenuSkin, popupSkinNames[i], skinNames[i], QString(),
-                            &F::Cinza1Click);
+        QAction* a =
+            action(PopupMenuSkin, popupSkinNames[i], skinNames[i], QString(), &F::Cinza1Click);
         a->setCheckable(true);
         a->setData(i);
         m_skinPopupGroup->addAction(a);
@@ -306,8 +307,8 @@ void TFormPrincipal::buildToolBar() {
     ToolButtonSkin->setMenu(PopupMenuSkin);
     ToolButtonSkin->setPopupMode(QToolButton::InstantPopup);
     ToolBar1->addSeparator();
-    ToolButton19 = button("ToolButton19", nullptr,
-                          s->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ToolButton19 =
+        button("ToolButton19", nullptr, s->standardIcon(QStyle::SP_FileDialogDetailedView));
     ToolButton19->setToolTip(QStringLiteral("Configurações"));
     connect(ToolButton19, &QToolButton::clicked, this,
             qdx::ui::guarded(ToolButton19, [this](bool) { ToolButton19Click(ToolButton19); }));
@@ -326,9 +327,9 @@ void TFormPrincipal::buildBanner() {
     ToolBarBanner->setMovable(false);
     ToolBarBanner->setFloatable(false);
     ToolBarBanner->setFixedHeight(71);
-    ToolBarBanner->setStyleSheet(QStringLiteral(
-        "QToolBar#ToolBarBanner { border-top: 1px solid palette(light); "
-        "border-bottom: 1px solid palette(dark); }"));
+    ToolBarBanner->setStyleSheet(
+        QStringLiteral("QToolBar#ToolBarBanner { border-top: 1px solid palette(light); "
+                       "border-bottom: 1px solid palette(dark); }"));
     BannerSpacer = new QWidget(ToolBarBanner);
     BannerSpacer->setObjectName(QStringLiteral("BannerSpacer"));
     BannerSpacer->setFixedWidth(187);
@@ -338,7 +339,8 @@ void TFormPrincipal::buildBanner() {
 }
 
 void TFormPrincipal::buildStatusBar() {
-    StatusBar->SetPanels({{150, QString(), true}, {300, QString(), false}, {500, QString(), false}});
+    StatusBar->SetPanels(
+        {{150, QString(), true}, {300, QString(), false}, {500, QString(), false}});
     ProgressBarCompactar = new QProgressBar(this);
     ProgressBarCompactar->setObjectName(QStringLiteral("ProgressBarCompactar"));
     ProgressBarCompactar->setRange(0, 100);
@@ -350,23 +352,25 @@ void TFormPrincipal::buildStatusBar() {
             return;
         // The bar is never shown as a control: it is painted into the panel.
         ProgressBarCompactar->resize(std::max(0, rect.width() - 1), rect.height() + 1);
-        ProgressBarCompactar->render(&canvas, rect.topLeft(), QRegion(),
-                                     QWidget::DrawChildren);
+        ProgressBarCompactar->render(&canvas, rect.topLeft(), QRegion(), QWidget::DrawChildren);
     };
 }
 
 void TFormPrincipal::connectComponents() {
     connect(TimerBanner, &QTimer::timeout, this,
             qdx::ui::guarded(TimerBanner, [this] { TimerBannerTimer(); }));
-    connect(MdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) {
-        atualizarMenuJanelas();
-    });
+    connect(MdiArea, &QMdiArea::subWindowActivated, this,
+            [this](QMdiSubWindow*) { atualizarMenuJanelas(); });
     // Child windows come and go inside the area's viewport; the Window menu follows them.
     MdiArea->viewport()->installEventFilter(this);
     TaskbarIcon->OnUp = [this](QObject* s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x,
-                               int y) { TaskbarIconUp(s, b, m, x, y); };
-    TaskbarIcon->OnDblClick = [this](QObject* s, Qt::MouseButton b, Qt::KeyboardModifiers m,
-                                     int x, int y) { TaskbarIconDblClick(s, b, m, x, y); };
+                               int y) {
+        TaskbarIconUp(s, b, m, x, y);
+    };
+    TaskbarIcon->OnDblClick = [this](QObject* s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x,
+                                     int y) {
+        TaskbarIconDblClick(s, b, m, x, y);
+    };
     HotKeyManager->OnHotKeyPressed =
         qdx::ui::guarded(HotKeyManager, [this](uint16_t hotKey, uint16_t index) {
             HotKeyManagerHotKeyPressed(hotKey, index);
@@ -391,8 +395,9 @@ void TFormPrincipal::FormCreate() {
         LerChaveSoftware(title, QString::fromLatin1(kSkinValue), TTipoChave::tcInteiro, 0).toInt();
     if (mostrar_banner)
         TimerBanner->start();
-    qdx::ui::setExceptionHook(
-        [this](QObject* sender, const std::exception& e) { ApplicationEventsException(sender, e); });
+    qdx::ui::setExceptionHook([this](QObject* sender, const std::exception& e) {
+        ApplicationEventsException(sender, e);
+    });
     HelpFile = qdx::programFolder() + QStringLiteral("Quadrix.html");
     setApplicationHelpFile(HelpFile);
     TaskbarIcon->SetTip(title);
@@ -602,11 +607,12 @@ void TFormPrincipal::WebBrowserBannerNavigateComplete2(bool loaded) {
                                .arg(192, 2, 16, QLatin1Char('0'))
                                .arg(192, 2, 16, QLatin1Char('0'))
                                .toUpper();
-    const QString script = QStringLiteral("(function() { var b = document.body; if (!b) return false;"
-                                          " b.style.borderStyle = 'none';"
-                                          " b.style.borderStyle = 'double';"
-                                          " b.style.borderColor = '%1'; return true; })()")
-                               .arg(colour);
+    const QString script =
+        QStringLiteral("(function() { var b = document.body; if (!b) return false;"
+                       " b.style.borderStyle = 'none';"
+                       " b.style.borderStyle = 'double';"
+                       " b.style.borderColor = '%1'; return true; })()")
+            .arg(colour);
     QPointer<TFormPrincipal> self(this);
     WebBrowserBanner->page()->runJavaScript(script, [self](const QVariant& result) {
         if (!self)
@@ -657,6 +663,7 @@ bool TFormPrincipal::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormPrincipal::atualizarMenuJanelas() {
     const bool any = !MdiArea->subWindowList().isEmpty();
-    for (QAction* a : {Cascade1, Arrange1, MinimizeAll1, TileHorizontally1, TileVertically1, Close1})
+    for (QAction* a :
+         {Cascade1, Arrange1, MinimizeAll1, TileHorizontally1, TileVertically1, Close1})
         a->setEnabled(any);
 }

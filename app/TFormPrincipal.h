@@ -87,9 +87,9 @@ public:
     qdx::FileDialogRequest SaveDialogVideo;
 
     // State.
-    int32_t IndiceSkin = 0;         // 0 Azul, 1 Cinza, 2 Verde, 3 Nenhum
-    uint16_t IdHotKeyCaptura = 0;   // 0 when the capture hot key could not be registered
-    uint16_t IdHotKeyVideo = 0;     // 0 when the recorder hot key could not be registered
+    int32_t IndiceSkin = 0;       // 0 Azul, 1 Cinza, 2 Verde, 3 Nenhum
+    uint16_t IdHotKeyCaptura = 0; // 0 when the capture hot key could not be registered
+    uint16_t IdHotKeyVideo = 0;   // 0 when the recorder hot key could not be registered
     QString HelpFile;
 
     // Creation and life cycle.
@@ -115,8 +115,8 @@ public:
 
     // Skins, tray, hot keys, help, errors.
     void Cinza1Click(QObject* Sender);
-    void TaskbarIconUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
-                       int X, int Y);
+    void TaskbarIconUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                       int Y);
     void TaskbarIconDblClick(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
                              int X, int Y);
     void HotKeyManagerHotKeyPressed(uint16_t HotKey, uint16_t Index);

@@ -32,8 +32,8 @@ std::unique_ptr<TBitmap> TFormPrincipal::CopiarTela() {
         if (!m_screen && !m_screenTried) {
             m_screenTried = true;
             // A plain copy of the screen: the pointer is not drawn in.
-            m_screen = std::make_shared<qdx::x11::ScreenGrabber>(
-                qdx::x11::ScreenGrabber::Pointer::Left);
+            m_screen =
+                std::make_shared<qdx::x11::ScreenGrabber>(qdx::x11::ScreenGrabber::Pointer::Left);
         }
         if (!m_screen)
             return nullptr;

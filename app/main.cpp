@@ -6,9 +6,11 @@
 #include "app/ui/QtPrompts.h"
 #include "app/ui/QuadrixApplication.h"
 #include "platform/core/AppFolder.h"
+#include "platform/vfwdialog/CompressorDialog.h"
 #include "shared/Configuracoes.h"
 
 #include <QElapsedTimer>
+#include <QScreen>
 #include <QThread>
 #include <QWindow>
 
@@ -65,11 +67,21 @@ int main(int argc, char** argv) {
         form = std::make_unique<TFormPrincipal>();
         QCoreApplication::processEvents();
         form->AplicarSkinInicial();
+        // Maximised: the window fills the screen's work area also when no window manager
+        // maximises it.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            form->setGeometry(screen->availableGeometry());
         form->showMaximized();
     } catch (...) {
         splash.reset();
         throw;
     }
     splash.reset();
-    return app.exec();
+
+    // Film compression asks for its compressor in the compressor dialog.
+    auto* compressorDialog = new qdx::vfw::CompressorDialog(form.get());
+    qdx::vfw::setCompressorChooser(compressorDialog);
+    const int result = app.exec();
+    qdx::vfw::setCompressorChooser(nullptr);
+    return result;
 }

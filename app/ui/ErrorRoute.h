@@ -9,8 +9,8 @@
 #include <QObject>
 #include <QString>
 
-#include <exception>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <tuple>
 #include <type_traits>
@@ -44,7 +44,8 @@ void callWithPrefix(F& f, Tuple& args) {
     if constexpr (invocableWith<F, Tuple>(std::make_index_sequence<N>{})) {
         [&]<std::size_t... I>(std::index_sequence<I...>) {
             f(std::get<I>(std::move(args))...);
-        }(std::make_index_sequence<N>{});
+        }
+        (std::make_index_sequence<N>{});
     } else {
         static_assert(N > 0, "the handler cannot take these arguments");
         callWithPrefix<F, Tuple, N - 1>(f, args);

@@ -14,7 +14,8 @@ class HelpWindow : public QWidget {
 public:
     explicit HelpWindow(QWidget* parent = nullptr);
 
-    // Loads the file (when it is not the one shown) and shows its top; false when it cannot be read.
+    // Loads the file (when it is not the one shown) and shows its top; false when it cannot be
+    // read.
     bool ShowContents(const QString& helpFile);
     // Shows the topic of a context number, or the top when the file has no such topic.
     bool ShowContext(const QString& helpFile, int32_t context);

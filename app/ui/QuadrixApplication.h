@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ui/ErrorRoute.h"
+
 #include <QApplication>
 
 namespace qdx::ui {
@@ -12,6 +14,20 @@ public:
     QuadrixApplication(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // Delivers an event through `deliver` and routes whatever it throws, answering false then.
+    template <class Deliver>
+    static bool guardedNotify(QObject* receiver, QEvent* event, Deliver&& deliver);
 };
+
+template <class Deliver>
+bool QuadrixApplication::guardedNotify(QObject* receiver, QEvent* event, Deliver&& deliver) {
+    try {
+        return deliver(receiver, event);
+    } catch (...) {
+        routeCurrentException(receiver);
+        return false;
+    }
+}
 
 } // namespace qdx::ui

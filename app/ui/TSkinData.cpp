@@ -65,6 +65,8 @@ void TSkinData::applyLoaded() {
     if (QApplication::style()->name().compare(QStringLiteral("fusion"), Qt::CaseInsensitive) != 0)
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(m_loaded->palette);
+    // Every existing window takes the colours now, not at the next turn of the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::ApplicationPaletteChange);
     setWorkspaces(m_loaded->workspace);
 }
 
@@ -76,6 +78,7 @@ void TSkinData::applyPlain() {
         if (QStyle* style = QStyleFactory::create(look.style))
             QApplication::setStyle(style);
     QApplication::setPalette(look.palette);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::ApplicationPaletteChange);
     setWorkspaces(std::nullopt);
     for (QWidget* top : QApplication::topLevelWidgets())
         top->update();
