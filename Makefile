@@ -7,6 +7,7 @@
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
+TSAN_DIR ?= build-tsan
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -18,9 +19,9 @@ PACKAGES := build-essential cmake ninja-build ccache pkg-config git \
 	libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev libxcb-randr0-dev \
 	libxkbcommon-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
 	xvfb xauth xdotool x11-utils ffmpeg imagemagick libjpeg-turbo-progs libwmf-bin gsfonts \
-	python3 python3-pil hyperfine
+	python3 python3-pil hyperfine qt6-webengine-dev trayer
 
-.PHONY: all deps configure build test run bench asan-test fuzz format clean
+.PHONY: all deps configure build test run bench asan-test tsan-test fuzz format clean
 
 all: build
 
@@ -46,7 +47,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	$(BUILD_DIR)/bin/qdx --help
+	$(BUILD_DIR)/bin/Quadrix
 
 bench: build
 	bench/compare.sh $(BUILD_DIR)
@@ -58,6 +59,15 @@ asan-test: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -L unit
+
+$(TSAN_DIR)/build.ninja:
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDX_TSAN=ON -DQDX_BENCH=OFF
+
+# The recording thread and its owner under ThreadSanitizer.
+tsan-test: deps $(TSAN_DIR)/build.ninja
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target avi_engine_tests
+	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+		./tests/avi_engine_tests --gtest_filter='AviRecording.*'
 
 $(FUZZ_DIR)/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -71,4 +81,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)
