@@ -61,13 +61,14 @@ asan-test: deps $(ASAN_DIR)/build.ninja
 		ctest --output-on-failure -j $(JOBS) -L unit
 
 $(TSAN_DIR)/build.ninja:
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDX_TSAN=ON -DQDX_BENCH=OFF
+	CC=clang CXX=clang++ cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DQDX_TSAN=ON -DQDX_BENCH=OFF
 
 # The recording thread and its owner under ThreadSanitizer.
 tsan-test: deps $(TSAN_DIR)/build.ninja
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target avi_engine_tests
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target avi_recording_tests
 	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-		./tests/avi_engine_tests --gtest_filter='AviRecording.*'
+		./tests/avi_recording_tests
 
 $(FUZZ_DIR)/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
