@@ -47,6 +47,55 @@ pictures() {
     echo "SalvarImagem BMP: $ours_bmp ms; memcpy of the pixels: $copy ms; writing the pixels to a file: $write ms; ratio to the write $(ratio "$ours_bmp" "$write")"
 }
 
+# Frame fetching: sequential AVIStreamGetFrame over 300-frame 1280x720 films (Motion JPEG, MPEG-4
+# ASP with B-frames, H.264) against "ffmpeg -threads N -i FILM -f null -" at the same decoder
+# thread count; both as whole processes, runs interleaved so that other load hits both alike.
+# Then 200 random jumps per film: the most samples one jump decoded against the longest group of
+# pictures (the target: one group at most).
+# Appends the wall time and the CPU time (user, system) of one run of a command to a file.
+timed_run() {
+    local out=$1
+    shift
+    /usr/bin/python3 -c 'import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[2:], check=True, stdout=subprocess.DEVNULL)
+wall = time.monotonic() - start
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+open(sys.argv[1], "a").write("%f %f %f\n" % (wall, usage.ru_utime, usage.ru_stime))' "$out" "$@"
+}
+
+films() {
+    echo "== films"
+    local runs=${FILM_RUNS:-5}
+    local name args
+    for spec in "mjpeg:-c:v mjpeg -q:v 3" "mpeg4:-c:v mpeg4 -q:v 4 -bf 2 -g 50" "h264:-c:v libx264 -g 50"; do
+        name=${spec%%:*}
+        args=${spec#*:}
+        # shellcheck disable=SC2086
+        ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 300 $args "$work/$name.avi"
+        for threads in 1 2; do
+            : >"$work/ffmpeg.txt"
+            : >"$work/ours.txt"
+            for _ in $(seq "$runs"); do
+                timed_run "$work/ffmpeg.txt" ffmpeg -v error -threads "$threads" -i "$work/$name.avi" -f null -
+                timed_run "$work/ours.txt" "$build/bin/getframe_bench" "$work/$name.avi" "$threads" sequential
+            done
+            /usr/bin/python3 - "$work/ffmpeg.txt" "$work/ours.txt" "$name" "$threads" <<'PY'
+import statistics, sys
+def load(path):
+    rows = [list(map(float, line.split())) for line in open(path) if line.strip()]
+    return statistics.median(r[0] for r in rows), statistics.median(r[1] + r[2] for r in rows)
+fw, fc = load(sys.argv[1])
+ow, oc = load(sys.argv[2])
+print("%s, %s thread(s): ffmpeg %.0f fps (%.2f s, cpu %.2f s); GetFrame %.0f fps (%.2f s, cpu %.2f s); "
+      "frame-rate ratio %.2f (target >= 0.90), cpu ratio %.2f"
+      % (sys.argv[3], sys.argv[4], 300 / fw, fw, fc, 300 / ow, ow, oc, fw / ow, fc / oc))
+PY
+        done
+        echo "$name random access: $("$build/bin/getframe_bench" "$work/$name.avi" 0 random)"
+    done
+}
+
 # Screen copies on a 1920x1080 Xvfb with MIT-SHM: ScreenGrabber's grab, pointer and conversion to
 # 24 and 32 bits (median per frame in-process, screengrab_bench) against "ffmpeg -f x11grab" with
 # its pointer drawn and the same output layouts (bgr24, bgr0). ffmpeg's time per frame is the
@@ -103,7 +152,7 @@ container() {
 }
 
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(pictures screen container)
+[ ${#groups[@]} -gt 0 ] || groups=(pictures films screen container)
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
 for group in "${groups[@]}"; do
     "$group"

@@ -64,46 +64,69 @@ FrameConverter::FrameConverter(const BITMAPINFOHEADER& target)
     : m_target(normalised(target)), m_width(target.biWidth),
       m_height(target.biHeight < 0 ? -target.biHeight : target.biHeight) {}
 
-bool FrameConverter::scale(const AVFrame* frame, AVPixelFormat format, uint8_t* bits, int stride,
-                           bool flip) {
-    const bool fullRange = fullRangeFormat(frame->format) || frame->color_range == AVCOL_RANGE_JPEG;
-    const AVPixelFormat source = plainFormat(frame->format);
-    m_sws.reset(sws_getCachedContext(m_sws.release(), frame->width, frame->height, source, m_width,
-                                     m_height, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!m_sws)
+namespace {
+
+// The YUV matrix a frame declares, for libswscale (BT.601 when it declares none).
+int matrixOf(const AVFrame* frame) {
+    switch (frame->colorspace) {
+    case AVCOL_SPC_BT709:
+        return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC:
+        return SWS_CS_FCC;
+    case AVCOL_SPC_SMPTE240M:
+        return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        return SWS_CS_BT2020;
+    default:
+        return SWS_CS_DEFAULT;
+    }
+}
+
+// Converts `rows` rows of the frame from row `first` on into `dst`, scaled to the output size.
+bool convertRows(SwsPtr& sws, const AVFrame* frame, AVPixelFormat source, int first, int rows,
+                 AVPixelFormat format, uint8_t* dst, int dstStride, int outWidth, int outRows) {
+    sws.reset(sws_getCachedContext(sws.release(), frame->width, rows, source, outWidth, outRows,
+                                   format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!sws)
         return false;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(source);
-    if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL)) {
-        // YUV pictures: the matrix the stream declares (BT.601 when it declares none) and its
-        // range; the output is full-range RGB.
-        int space = SWS_CS_DEFAULT;
-        switch (frame->colorspace) {
-        case AVCOL_SPC_BT709:
-            space = SWS_CS_ITU709;
-            break;
-        case AVCOL_SPC_FCC:
-            space = SWS_CS_FCC;
-            break;
-        case AVCOL_SPC_SMPTE240M:
-            space = SWS_CS_SMPTE240M;
-            break;
-        case AVCOL_SPC_BT2020_NCL:
-        case AVCOL_SPC_BT2020_CL:
-            space = SWS_CS_BT2020;
-            break;
-        default:
-            break;
-        }
-        const int* table = sws_getCoefficients(space);
-        sws_setColorspaceDetails(m_sws.get(), table, fullRange ? 1 : 0, table, 1, 0, 1 << 16,
+    const bool yuv =
+        desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL);
+    if (yuv) {
+        // YUV pictures: the stream's matrix and range; the output is full-range RGB.
+        const bool fullRange =
+            fullRangeFormat(frame->format) || frame->color_range == AVCOL_RANGE_JPEG;
+        const int* table = sws_getCoefficients(matrixOf(frame));
+        sws_setColorspaceDetails(sws.get(), table, fullRange ? 1 : 0, table, 1, 0, 1 << 16,
                                  1 << 16);
     }
-    uint8_t* dst[4] = {flip ? bits + size_t(m_height - 1) * size_t(stride) : bits, nullptr, nullptr,
-                       nullptr};
-    int dstStride[4] = {flip ? -stride : stride, 0, 0, 0};
-    const int rows =
-        sws_scale(m_sws.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-    return rows > 0;
+    const uint8_t* src[4] = {};
+    int srcStride[4] = {};
+    for (int p = 0; p < 4; ++p) {
+        srcStride[p] = frame->linesize[p];
+        if (!frame->data[p])
+            continue;
+        int shift = 0;
+        if (yuv && (p == 1 || p == 2))
+            shift = desc->log2_chroma_h;
+        const bool palette = desc && (desc->flags & AV_PIX_FMT_FLAG_PAL) && p == 1;
+        src[p] = palette ? frame->data[p]
+                         : frame->data[p] + ptrdiff_t(first >> shift) * frame->linesize[p];
+    }
+    uint8_t* out[4] = {dst, nullptr, nullptr, nullptr};
+    const int outStride[4] = {dstStride, 0, 0, 0};
+    return sws_scale(sws.get(), src, srcStride, 0, rows, out, outStride) > 0;
+}
+
+} // namespace
+
+bool FrameConverter::scale(const AVFrame* frame, AVPixelFormat format, uint8_t* bits, int stride,
+                           bool flip) {
+    // Bottom-up rows: the first row written is the DIB's last.
+    uint8_t* first = flip ? bits + ptrdiff_t(m_height - 1) * stride : bits;
+    return convertRows(m_sws, frame, plainFormat(frame->format), 0, frame->height, format, first,
+                       flip ? -stride : stride, m_width, m_height);
 }
 
 QImage FrameConverter::toImage(const AVFrame* frame) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace qdx::vfw {
 
@@ -12,6 +13,8 @@ namespace {
 constexpr LONG kMaxSampleBytes = LONG(1) << 28;
 // Samples fed at opening without a picture before the getter stops looking for the first one.
 constexpr int kPrimeLimit = 64;
+// Pictures from this size on are converted on a second thread while the next one decodes.
+constexpr int64_t kPipelinePixels = 300000;
 // Key frames tried for one picture before giving up (flags on samples that do not start a
 // decodable run cost one attempt each).
 constexpr int kRestartLimit = 64;
@@ -96,6 +99,11 @@ FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEAD
         return fail(nullptr);
     g->m_converter = std::make_unique<FrameConverter>(g->m_out);
     g->m_current = makeFrame();
+    g->m_converting = makeFrame();
+    // Large pictures are worth converting on a second core while the next one decodes.
+    if (int64_t(format->width()) * format->height() >= kPipelinePixels &&
+        std::thread::hardware_concurrency() > 1)
+        g->m_pipeline = std::make_unique<JobThread>();
 
     // Decode up to the first picture: it tells whether the codec reorders and how many samples
     // the decoder holds before giving one out, and leaves the decoder ready for frame 0.
@@ -114,14 +122,43 @@ void* FrameGetterImpl::frame(LONG position) {
     if (position == m_delivered)
         return m_dib.data();
     m_delivered = -1;
+    const bool stepping = position == m_lastAsked + 1;
+    m_lastAsked = position;
     if (m_format.uncompressed())
         return uncompressedFrame(position);
     if (!pictureFor(position))
         return nullptr;
-    if (!m_converter->convert(m_current.get(), m_dib))
+    bool converted;
+    if (stepping && m_pipeline && position + 1 < m_end) {
+        // Stepping forward: the picture is converted on the job thread while this thread decodes
+        // the next one, so the caller waits for the longer of the two instead of both.
+        av_frame_unref(m_converting.get());
+        if (av_frame_ref(m_converting.get(), m_current.get()) < 0)
+            return nullptr;
+        m_pipeline->start(
+            [this, &converted] { converted = m_converter->convert(m_converting.get(), m_dib); });
+        try {
+            prefetch(position + 1);
+        } catch (...) {
+            m_pipeline->wait();
+            throw;
+        }
+        m_pipeline->wait();
+        av_frame_unref(m_converting.get());
+    } else {
+        converted = m_converter->convert(m_current.get(), m_dib);
+    }
+    if (!converted)
         return nullptr;
     m_delivered = position;
     return m_dib.data();
+}
+
+void FrameGetterImpl::prefetch(LONG position) {
+    while (m_runActive && !m_drained && (m_ahead.empty() || m_ahead.back().first < position)) {
+        if (!feed())
+            return;
+    }
 }
 
 bool FrameGetterImpl::readSample(LONG position, std::vector<uint8_t>& into) {

@@ -15,6 +15,7 @@
 
 #include "platform/vfw/AviObjects.h"
 #include "platform/vfw/FrameConverter.h"
+#include "platform/vfw/JobThread.h"
 #include "platform/vfw/VideoDecoder.h"
 #include "platform/vfw/VideoFormat.h"
 
@@ -54,6 +55,8 @@ private:
 
     // Compressed films.
     bool pictureFor(LONG position);
+    // Decodes ahead until the picture for the position has come out (or the run cannot go on).
+    void prefetch(LONG position);
     bool advanceTo(LONG position);
     bool restartFor(LONG position);
     void startRun(LONG key);
@@ -73,10 +76,13 @@ private:
     std::vector<uint8_t> m_dib;
     std::vector<uint8_t> m_sample;
     LONG m_delivered = -1;
+    LONG m_lastAsked = -2;
     Counters m_counters;
 
     std::unique_ptr<VideoDecoder> m_decoder;
     std::unique_ptr<FrameConverter> m_converter;
+    std::unique_ptr<JobThread> m_pipeline; // converts while the next picture decodes
+    FramePtr m_converting;                 // the picture being converted there
 
     // Why a run stopped before giving the picture asked for.
     enum class Problem { None, BadKey, TooLate, ModeChanged };

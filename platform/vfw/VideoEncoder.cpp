@@ -32,7 +32,7 @@ EncoderSetup setupOf(const char* encoder) {
     if (name == "ffv1")
         return {AV_PIX_FMT_BGR0, 1, 32};
     if (name == "huffyuv")
-        return {AV_PIX_FMT_RGB24, 4, 24};
+        return {AV_PIX_FMT_RGB24, 1, 24};
     if (name == "msvideo1")
         return {AV_PIX_FMT_RGB555LE, 4, 16};
     return {AV_PIX_FMT_YUV420P, 2, 24};

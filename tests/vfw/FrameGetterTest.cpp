@@ -197,6 +197,29 @@ TEST(FrameGetter, JumpDecodesFromThePreviousKeyFrame) {
     }
 }
 
+// Large pictures are converted on a second thread while the next one decodes: stepping gives
+// ffmpeg's pictures and still decodes each sample once, and jumps in between stay right.
+TEST(FrameGetter, LargeFramesConvertWhileTheNextDecodes) {
+    qdx::test::TempDir dir;
+    const QString path = dir.file(QStringLiteral("large.avi"));
+    ASSERT_EQ(makeFilm(path, QStringLiteral("testsrc2=size=640x480:rate=25"),
+                       {"-c:v", "mpeg4", "-bf", "2", "-g", "6", "-q:v", "4", "-frames:v", "14"}),
+              QString());
+    const std::vector<QByteArray> reference = ffmpegFrames(path, 640, 480);
+    ASSERT_EQ(reference.size(), 14u);
+    StreamHandle stream(DemuxedStream::open(path));
+    ASSERT_TRUE(stream);
+    GetterHandle getter(AVIStreamGetFrameOpen(stream.get(), nullptr));
+    ASSERT_TRUE(getter);
+    for (LONG i = 0; i < 14; ++i)
+        ASSERT_GT(psnr(dibToBgr24(AVIStreamGetFrame(getter.get(), i)), reference[size_t(i)]), 45.0)
+            << "frame " << i;
+    EXPECT_EQ(getterOf(getter.get())->counters().samplesDecoded, 14);
+    for (LONG i : {3, 4, 5, 11, 12, 13, 2, 3, 7, 8})
+        ASSERT_GT(psnr(dibToBgr24(AVIStreamGetFrame(getter.get(), i)), reference[size_t(i)]), 45.0)
+            << "frame " << i;
+}
+
 // A frame getter asked for another layout gives it: 32 and 16 bits, top-down rows, 8 bits with a
 // colour table, another size.
 TEST(FrameGetter, WantedLayoutsAreHonoured) {
