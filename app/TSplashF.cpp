@@ -14,6 +14,8 @@
 TSplashF::TSplashF(Mode mode, QWidget* parent)
     : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog), m_mode(mode) {
     setObjectName(QStringLiteral("SplashF"));
+    // Not shown on the borderless window; it names the window for the window system's lists.
+    setWindowTitle(QStringLiteral("Quadrix ") + VersaoPrograma);
     setFixedSize(554, 317);
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
