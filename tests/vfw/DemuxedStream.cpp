@@ -1,5 +1,7 @@
 #include "tests/vfw/DemuxedStream.h"
 
+#include "tests/vfw/MemoryStream.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -7,28 +9,6 @@ extern "C" {
 #include <cstring>
 
 namespace qdx::vfw::test {
-
-LONG findIn(const std::vector<bool>& keys, const std::vector<QByteArray>& samples, LONG position,
-            LONG flags) {
-    const LONG n = LONG(samples.size());
-    auto matches = [&](LONG i) {
-        if (flags & FIND_KEY)
-            return bool(keys[size_t(i)]);
-        return !samples[size_t(i)].isEmpty();
-    };
-    if (flags & FIND_FROM_START)
-        position = 0;
-    if (flags & FIND_PREV) {
-        for (LONG i = std::min(position, n - 1); i >= 0; --i)
-            if (matches(i))
-                return i;
-        return -1;
-    }
-    for (LONG i = std::max<LONG>(position, 0); i < n; ++i)
-        if (matches(i))
-            return i;
-    return -1;
-}
 
 DemuxedStream* DemuxedStream::open(const QString& path, DWORD type) {
     AVFormatContext* context = nullptr;

@@ -43,9 +43,4 @@ private:
     int m_reads = 0;
 };
 
-// Sample search shared by the test streams: FIND_PREV/FIND_NEXT/FIND_FROM_START over key or
-// non-empty samples.
-LONG findIn(const std::vector<bool>& keys, const std::vector<QByteArray>& samples, LONG position,
-            LONG flags);
-
 } // namespace qdx::vfw::test

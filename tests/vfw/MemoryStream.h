@@ -40,4 +40,9 @@ private:
     HRESULT m_failWrites = AVIERR_OK;
 };
 
+// Sample search shared by the test streams: FIND_PREV/FIND_NEXT/FIND_FROM_START over key or
+// non-empty samples.
+LONG findIn(const std::vector<bool>& keys, const std::vector<QByteArray>& samples, LONG position,
+            LONG flags);
+
 } // namespace qdx::vfw::test
