@@ -9,7 +9,7 @@
 #include "platform/x11/X11Error.h"
 #include "shared/ArquivosImagem.h"
 #include "shared/Configuracoes.h"
-#include "shared/CoresImagem.h"
+#include "shared/CopiaTela.h"
 #include "shared/Mensagens.h"
 
 #include <QApplication>
@@ -26,21 +26,19 @@ void TFormPrincipal::SetScreenSource(std::shared_ptr<qdx::x11::ScreenSource> sou
 
 std::unique_ptr<TBitmap> TFormPrincipal::CopiarTela() {
     try {
-        // The depth is decided on the empty bitmap, before it has a size.
-        TBitmap bitmap;
-        AplicarCoresImagem(bitmap);
         if (!m_screen && !m_screenTried) {
             m_screenTried = true;
-            // A plain copy of the screen: the pointer is not drawn in.
+            // One grabber for the program's life: its connection and shared memory are reused by
+            // every capture. A plain copy of the screen: the pointer is not drawn in.
             m_screen =
                 std::make_shared<qdx::x11::ScreenGrabber>(qdx::x11::ScreenGrabber::Pointer::Left);
         }
-        if (!m_screen)
-            return nullptr;
-        return std::make_unique<TBitmap>(m_screen->grab(bitmap.PixelFormat()));
     } catch (const std::exception&) {
         return nullptr;
     }
+    if (!m_screen)
+        return nullptr;
+    return ::CopiarTela(*m_screen);
 }
 
 void TFormPrincipal::NomearJanela(QWidget* window, const QString& name) {
