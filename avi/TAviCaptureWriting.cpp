@@ -391,6 +391,20 @@ LONG copySamples(PAVISTREAM source, PAVISTREAM target, LONG from, LONG to, LONG 
     return writeAt;
 }
 
+// Opens a file for reading and takes its first stream of a type; false when either fails.
+bool openStream(const QString& path, DWORD type, qdx::vfw::FileHandle& file,
+                qdx::vfw::StreamHandle& stream) {
+    PAVIFILE f = nullptr;
+    if (AVIFileOpen(&f, path, OF_READ) != AVIERR_OK)
+        return false;
+    file.reset(f);
+    PAVISTREAM s = nullptr;
+    if (AVIFileGetStream(f, &s, type, 0) != AVIERR_OK)
+        return false;
+    stream.reset(s);
+    return true;
+}
+
 // The source's first audio stream with its header and format, and the film's frame rate.
 struct SoundSource {
     qdx::vfw::FileHandle file;
@@ -400,19 +414,14 @@ struct SoundSource {
     double fps = 0;
 
     bool open(const QString& path) {
-        PAVIFILE f = nullptr;
         // Opened for reading only: a read-only film's sound can be copied.
-        if (AVIFileOpen(&f, path, OF_READ) != AVIERR_OK)
+        if (!openStream(path, streamtypeAUDIO, file, stream))
             return false;
-        file.reset(f);
         AVIFILEINFOA info;
-        if (AVIFileInfoA(f, &info, sizeof info) != AVIERR_OK)
+        if (AVIFileInfoA(file.get(), &info, sizeof info) != AVIERR_OK)
             return false;
         fps = framesPerSecond(info);
-        PAVISTREAM s = nullptr;
-        if (AVIFileGetStream(f, &s, streamtypeAUDIO, 0) != AVIERR_OK)
-            return false;
-        stream.reset(s);
+        PAVISTREAM s = stream.get();
         if (AVIStreamInfo(s, &header, sizeof header) != AVIERR_OK)
             return false;
         LONG size = 0;
@@ -577,22 +586,15 @@ void TAviCapture::MergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
                                const QString& soundFile, const QString& target) {
     qdx::vfw::LibraryScope library;
     try {
-        PAVIFILE vf = nullptr;
-        if (AVIFileOpen(&vf, videoFile, OF_READ) != AVIERR_OK)
+        qdx::vfw::FileHandle videoHolder;
+        qdx::vfw::StreamHandle videoStream;
+        qdx::vfw::FileHandle soundHolder;
+        qdx::vfw::StreamHandle audioStream;
+        if (!openStream(videoFile, streamtypeVIDEO, videoHolder, videoStream) ||
+            !openStream(soundFile, streamtypeAUDIO, soundHolder, audioStream))
             return;
-        qdx::vfw::FileHandle videoHolder(vf);
-        PAVISTREAM video = nullptr;
-        if (AVIFileGetStream(vf, &video, streamtypeVIDEO, 0) != AVIERR_OK)
-            return;
-        qdx::vfw::StreamHandle videoStream(video);
-        PAVIFILE sf = nullptr;
-        if (AVIFileOpen(&sf, soundFile, OF_READ) != AVIERR_OK)
-            return;
-        qdx::vfw::FileHandle soundHolder(sf);
-        PAVISTREAM audio = nullptr;
-        if (AVIFileGetStream(sf, &audio, streamtypeAUDIO, 0) != AVIERR_OK)
-            return;
-        qdx::vfw::StreamHandle audioStream(audio);
+        PAVISTREAM video = videoStream.get();
+        PAVISTREAM audio = audioStream.get();
 
         // A copy of the caller's block (its format and parameters stay the caller's), or the
         // compressor dialog's choice.

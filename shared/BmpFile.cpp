@@ -1,5 +1,7 @@
 #include "shared/BmpFile.h"
 
+#include "shared/PictureBytes.h"
+
 #include "platform/core/Dib.h"
 #include "shared/PictureError.h"
 
@@ -11,17 +13,6 @@ namespace qdx {
 namespace {
 
 constexpr uint32_t kCoreHeaderSize = 12;
-
-[[noreturn]] void fail(const char* text) {
-    throw PictureError(QString::fromUtf8(text));
-}
-
-template <class T>
-T readAt(std::span<const uint8_t> data, size_t offset) {
-    T value;
-    std::memcpy(&value, data.data() + offset, sizeof value);
-    return value;
-}
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "shared/IcoFile.h"
 
+#include "shared/PictureBytes.h"
+
 #include "platform/core/Dib.h"
 #include "shared/PictureError.h"
 
@@ -16,17 +18,6 @@ constexpr size_t kDirectorySize = 6;
 constexpr size_t kEntrySize = 16;
 // The format gives an icon's size in one byte each (0 meaning 256); larger DIB images are refused.
 constexpr int kLargestDibIcon = 1024;
-
-[[noreturn]] void fail(const char* text) {
-    throw PictureError(QString::fromUtf8(text));
-}
-
-template <class T>
-T readAt(std::span<const uint8_t> data, size_t offset) {
-    T value;
-    std::memcpy(&value, data.data() + offset, sizeof value);
-    return value;
-}
 
 struct Entry {
     int width = 0;

@@ -1,5 +1,7 @@
 #include "shared/WmfFile.h"
 
+#include "shared/PictureBytes.h"
+
 #include "platform/core/Dib.h"
 #include "shared/BmpFile.h"
 #include "shared/PictureError.h"
@@ -22,17 +24,6 @@ constexpr uint32_t kSrcCopy = 0x00CC0020;
 // to fit kUnplacedFit.
 constexpr int kLargestUnplacedSide = 8192;
 constexpr int kUnplacedFit = 1024;
-
-[[noreturn]] void fail(const char* text) {
-    throw PictureError(QString::fromUtf8(text));
-}
-
-template <class T>
-T readAt(std::span<const uint8_t> data, size_t offset) {
-    T value;
-    std::memcpy(&value, data.data() + offset, sizeof value);
-    return value;
-}
 
 // Appends little-endian words (the machines this runs on are little-endian, as the format is).
 struct Writer {
