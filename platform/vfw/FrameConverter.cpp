@@ -11,6 +11,7 @@ namespace qdx::vfw {
 namespace {
 
 const uint32_t kMasks565[3] = {0xF800, 0x07E0, 0x001F};
+constexpr size_t kWriteSlack = 64;
 
 // FFmpeg's pixel formats whose samples are full-range although the frame may not say so.
 bool fullRangeFormat(int format) {
@@ -130,12 +131,12 @@ bool FrameConverter::scale(const AVFrame* frame, AVPixelFormat format, uint8_t* 
 }
 
 QImage FrameConverter::toImage(const AVFrame* frame) {
-    QImage image(m_width, m_height, QImage::Format_RGB32);
-    if (image.isNull())
-        return image;
-    if (!scale(frame, AV_PIX_FMT_BGRA, image.bits(), int(image.bytesPerLine()), false))
+    // Converted into a buffer with slack behind it (see convert), then copied into the picture.
+    const int stride = m_width * 4;
+    std::vector<uint8_t> pixels(size_t(stride) * size_t(m_height) + kWriteSlack);
+    if (!scale(frame, AV_PIX_FMT_BGRA, pixels.data(), stride, false))
         return QImage();
-    return image;
+    return QImage(pixels.data(), m_width, m_height, stride, QImage::Format_RGB32).copy();
 }
 
 bool FrameConverter::writeImage(const QImage& picture, const BITMAPINFOHEADER& target,
@@ -189,7 +190,9 @@ bool FrameConverter::convert(const AVFrame* frame, std::vector<uint8_t>& out) {
     }
     const bool masks = m_target.biCompression == BI_BITFIELDS;
     const size_t headerBytes = 40 + (masks ? 12 : 0);
-    out.resize(headerBytes + m_target.biSizeImage);
+    // libswscale's SIMD writers may store a few bytes past a row's end; the slack behind the last
+    // row keeps those stores inside the buffer (the DIB itself ends before it).
+    out.resize(headerBytes + m_target.biSizeImage + kWriteSlack);
     std::memcpy(out.data(), &m_target, 40);
     if (masks)
         std::memcpy(out.data() + 40, kMasks565, 12);

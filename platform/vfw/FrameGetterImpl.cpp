@@ -191,19 +191,17 @@ void* FrameGetterImpl::uncompressedFrame(LONG position) {
             return nullptr;
         --p;
     }
+    // A sample shorter than a frame is not a frame (the file reader hands out whole chunks only,
+    // so this is a damaged or hostile film; a few bytes must not become a frame of megabytes).
     const int64_t imageSize = m_format.imageSize();
+    if (int64_t(m_sample.size()) < imageSize)
+        return nullptr;
     if (m_storedLayout) {
         const std::vector<uint8_t> header = m_format.packedHeader();
         m_dib.resize(header.size() + size_t(imageSize));
         std::memcpy(m_dib.data(), header.data(), header.size());
-        // A short sample (a frame cut off at the end of a damaged file) keeps what it has and
-        // shows black for the rest.
-        const size_t n = std::min(m_sample.size(), size_t(imageSize));
-        std::memcpy(m_dib.data() + header.size(), m_sample.data(), n);
-        std::memset(m_dib.data() + header.size() + n, 0, size_t(imageSize) - n);
+        std::memcpy(m_dib.data() + header.size(), m_sample.data(), size_t(imageSize));
     } else {
-        if (int64_t(m_sample.size()) < imageSize)
-            m_sample.resize(size_t(imageSize), 0);
         QString error;
         const TBitmap picture = qdx::decodeDib(m_format.header(), m_format.colours(),
                                                m_format.masks(), m_sample, &error);

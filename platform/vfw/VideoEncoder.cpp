@@ -38,6 +38,8 @@ EncoderSetup setupOf(const char* encoder) {
     return {AV_PIX_FMT_YUV420P, 2, 24};
 }
 
+constexpr size_t kReadSlack = 64;
+
 int roundUp(int value, int align) {
     return (value + align - 1) / align * align;
 }
@@ -267,7 +269,10 @@ bool VideoEncoder::encode(const uint8_t* bits, size_t size, LONG position) {
         if (picture.Empty())
             return false;
         const QImage rgb = picture.Image().convertToFormat(QImage::Format_RGB32);
-        filled = fillFrame(rgb.constBits(), AV_PIX_FMT_BGR0, int(rgb.bytesPerLine()), nullptr);
+        const size_t bytes = size_t(rgb.sizeInBytes());
+        m_scratch.resize(bytes + kReadSlack);
+        std::memcpy(m_scratch.data(), rgb.constBits(), bytes);
+        filled = fillFrame(m_scratch.data(), AV_PIX_FMT_BGR0, int(rgb.bytesPerLine()), nullptr);
     } else {
         uint32_t palette[256] = {};
         for (size_t i = 0; i < m_input.colours().size() && i < 256; ++i) {
@@ -276,6 +281,12 @@ bool VideoEncoder::encode(const uint8_t* bits, size_t size, LONG position) {
                 0xFF000000u | (uint32_t(q.rgbRed) << 16) | (uint32_t(q.rgbGreen) << 8) | q.rgbBlue;
         }
         const int stride = int(qdx::dibStride(m_input.width(), m_input.bitCount()));
+        // libswscale's SIMD readers may load a few bytes past a row's end: the frame is read from
+        // a copy with slack behind it rather than from the caller's buffer, which ends at the
+        // last row.
+        m_scratch.resize(size_t(imageSize) + kReadSlack);
+        std::memcpy(m_scratch.data(), bits, size_t(imageSize));
+        bits = m_scratch.data();
         // DIB rows are stored bottom-up unless the height is negative.
         const uint8_t* first =
             m_input.topDown() ? bits : bits + size_t(m_input.height() - 1) * size_t(stride);

@@ -164,6 +164,28 @@ TEST(FrameGetter, HostileFormatsAndSamplesAreRefused) {
     ASSERT_TRUE(garbage);
     EXPECT_EQ(AVIStreamGetFrame(garbage.get(), 0), nullptr);
 
+    // An uncompressed frame cut short gives no frame (a few bytes never become a whole frame);
+    // the whole frame after it still reads.
+    h = BITMAPINFOHEADER();
+    h.biWidth = 4096;
+    h.biHeight = 4096;
+    h.biBitCount = 32;
+    StreamHandle cut(new MemoryStream(videoInfo()));
+    ASSERT_EQ(AVIStreamSetFormat(cut.get(), 0, &h, sizeof h), AVIERR_OK);
+    const char few[8] = {};
+    ASSERT_EQ(AVIStreamWrite(cut.get(), 0, 1, few, sizeof few, AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_OK);
+    std::vector<char> whole(size_t(4096) * 4096 * 4, 7);
+    ASSERT_EQ(AVIStreamWrite(cut.get(), 1, 1, whole.data(), LONG(whole.size()), AVIIF_KEYFRAME,
+                             nullptr, nullptr),
+              AVIERR_OK);
+    GetterHandle cutGetter(AVIStreamGetFrameOpen(cut.get(), nullptr));
+    ASSERT_TRUE(cutGetter);
+    EXPECT_EQ(AVIStreamGetFrame(cutGetter.get(), 0), nullptr);
+    const auto* frame = static_cast<const uint8_t*>(AVIStreamGetFrame(cutGetter.get(), 1));
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame[40 + whole.size() - 1], 7);
+
     // A stream that is not video.
     AVISTREAMINFO audio;
     audio.fccType = streamtypeAUDIO;
