@@ -281,8 +281,7 @@ void requireValidName(const QString& name, bool isKey) {
 } // namespace
 
 IniWriteError::IniWriteError(const QString& path)
-    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString()),
-      m_text(QStringLiteral("Unable to write to %1").arg(path)), m_path(path) {}
+    : Exception(QStringLiteral("Unable to write to %1").arg(path)), m_path(path) {}
 
 IniFile::IniFile(QString path) : m_path(std::move(path)) {}
 

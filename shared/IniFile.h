@@ -12,6 +12,8 @@
 // new content goes to a temporary file in the same folder, which is flushed to the disk and then
 // renamed over the old file, so the file is always either the old or the new one.
 
+#include "platform/core/Exception.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -25,14 +27,13 @@ namespace qdx {
 
 // A write the system refused (read-only file or folder, missing folder, full disk). The text is
 // "Unable to write to <path>"; the file on disk is left as it was.
-class IniWriteError : public std::runtime_error {
+class IniWriteError : public Exception {
 public:
     explicit IniWriteError(const QString& path);
-    const QString& text() const { return m_text; }
+    const QString& text() const { return Message(); }
     const QString& path() const { return m_path; }
 
 private:
-    QString m_text;
     QString m_path;
 };
 

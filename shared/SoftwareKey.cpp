@@ -66,9 +66,7 @@ double roundCurrency(double amount) {
 namespace qdx {
 
 SoftwareKeyError::SoftwareKeyError(const QString& valueName)
-    : std::runtime_error(
-          QStringLiteral("Failed to set data for '%1'").arg(valueName).toStdString()),
-      m_text(QStringLiteral("Failed to set data for '%1'").arg(valueName)) {}
+    : Exception(QStringLiteral("Failed to set data for '%1'").arg(valueName)) {}
 
 QString softwareKeyFile() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);

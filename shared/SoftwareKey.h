@@ -5,6 +5,8 @@
 // $XDG_CONFIG_HOME/Quadrix/software.ini, a folder both programs share. The skin choice lives here
 // as SKIN_SELECIONADA under "Quadrix".
 
+#include "platform/core/Exception.h"
+
 #include <QString>
 #include <QVariant>
 
@@ -24,13 +26,10 @@ enum class TTipoChave {
 namespace qdx {
 
 // A value the system refused to store: "Failed to set data for '<value name>'".
-class SoftwareKeyError : public std::runtime_error {
+class SoftwareKeyError : public Exception {
 public:
     explicit SoftwareKeyError(const QString& valueName);
-    const QString& text() const { return m_text; }
-
-private:
-    QString m_text;
+    const QString& text() const { return Message(); }
 };
 
 // The file that holds the values: $XDG_CONFIG_HOME/Quadrix/software.ini.

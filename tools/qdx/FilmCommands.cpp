@@ -7,7 +7,6 @@
 #include "avi/TAviCapture.h"
 #include "platform/core/Exception.h"
 #include "shared/ArquivosImagem.h"
-#include "shared/PictureError.h"
 
 #include <QFileInfo>
 
@@ -42,8 +41,6 @@ int guarded(F&& operation) {
         return operation();
     } catch (const qdx::Exception& e) {
         printError(e.Message());
-    } catch (const qdx::PictureError& e) {
-        printError(e.text());
     } catch (const std::bad_alloc&) {
         printError(QStringLiteral("not enough memory"));
     } catch (const std::exception& e) {
