@@ -47,10 +47,9 @@ FrameGetterImpl::~FrameGetterImpl() {
 
 FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEADER* wanted,
                                          QString* error) {
+    // `text` nullptr: the reason is in `error` already.
     auto fail = [&](const char* text) -> FrameGetterImpl* {
-        if (error && !text)
-            return nullptr;
-        if (error)
+        if (error && text)
             *error = QString::fromUtf8(text);
         return nullptr;
     };

@@ -12,6 +12,9 @@
 // from a decode that passed through it, or from how many samples the decoder swallowed before it
 // (pictures before a key frame in display order that need the previous group cannot be decoded
 // from it, so the decoder starts one group earlier for them).
+//
+// Large pictures met while stepping forward are converted to the DIB on a job thread while the
+// next one decodes. The getter is used by one thread at a time.
 
 #include "platform/vfw/AviObjects.h"
 #include "platform/vfw/FrameConverter.h"
