@@ -89,6 +89,16 @@ HRESULT RiffAviWriter::setFormat(size_t stream, const void* format, LONG size) {
         return AVIERR_UNSUPPORTED;
     }
     current.assign(bytes, bytes + size);
+    // A video stream's handler names the compressor its format carries: a film recompressed
+    // with the source's stream header must not keep naming the source's compressor.
+    AVISTREAMINFO& info = m_streams[stream].info;
+    if (info.fccType == streamtypeVIDEO && size_t(size) >= sizeof(BITMAPINFOHEADER)) {
+        BITMAPINFOHEADER header;
+        std::memcpy(&header, bytes, sizeof header);
+        const bool uncompressed =
+            header.biCompression == BI_RGB || header.biCompression == BI_BITFIELDS;
+        info.fccHandler = uncompressed ? 0 : header.biCompression;
+    }
     return AVIERR_OK;
 }
 

@@ -160,6 +160,17 @@ TEST_F(AviWriting, CompressedTargetsCarryTheChosenCompressor) {
     ASSERT_TRUE(engine.CompressFile(source, target));
     EXPECT_EQ(probeVideoCodec(target), QStringLiteral("mjpeg"));
     EXPECT_EQ(probeFrameCount(target), 8);
+    // The stream header names the compressor too, not the source's raw frames.
+    qdx::vfw::LibraryScope library;
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpen(&file, target, OF_READ), AVIERR_OK);
+    qdx::vfw::FileHandle holder(file);
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
+    qdx::vfw::StreamHandle streamHolder(stream);
+    AVISTREAMINFO info;
+    ASSERT_EQ(AVIStreamInfo(stream, &info, sizeof info), AVIERR_OK);
+    EXPECT_EQ(info.fccHandler, mmioFOURCC('M', 'J', 'P', 'G'));
 }
 
 TEST_F(AviWriting, CompressFileKeepsTheSound) {
