@@ -89,6 +89,18 @@ PGETFRAME openGetter(PAVISTREAM stream) {
     return AVIStreamGetFrameOpen(stream, nullptr);
 }
 
+// The pixels of a packed DIB that is exactly what the frame pipeline writes (40-byte header,
+// 32-bit BI_RGB, bottom-up, the target's size); nullptr for any other layout.
+const uint8_t* targetLayoutBits(const void* packedDib, int width, int height) {
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, packedDib, sizeof header);
+    if (header.biSize != sizeof header || header.biBitCount != 32 ||
+        header.biCompression != BI_RGB || header.biClrUsed != 0 || header.biWidth != width ||
+        header.biHeight != height)
+        return nullptr;
+    return static_cast<const uint8_t*>(packedDib) + sizeof header;
+}
+
 QString withFile(const char* message, const QString& path) {
     return QString::fromUtf8(message) + QLatin1Char('\r') + QStringLiteral("Arquivo: ") + path;
 }
@@ -259,6 +271,14 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
         const void* dib = AVIStreamGetFrame(getter, index);
         if (!dib)
             return false;
+        if (const uint8_t* bits = targetLayoutBits(dib, targetWidth, targetHeight)) {
+            // The getter's frame is already the 32-bit bottom-up DIB the target takes: it goes
+            // to the compressor as it is, without the round trip through a bitmap.
+            if (AVIStreamWrite(h.compressed, position, 1, bits, LONG(m_dibBits.size()), flags,
+                               nullptr, nullptr) != AVIERR_OK)
+                return false;
+            return !raiseFrameProgress(progressMax, progressMin, progressValue);
+        }
         std::unique_ptr<TBitmap> frame = bitmapOfPackedDib(dib);
         if (frame) {
             fitInto(*frame, targetWidth, targetHeight);

@@ -1,6 +1,8 @@
 #include "platform/vfw/Vfw.h"
 
 #include "platform/vfw/AviObjects.h"
+#include "platform/vfw/VideoDecoder.h"
+#include "platform/vfw/VideoEncoder.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -351,6 +353,11 @@ HRESULT flushFile(PAVIFILE file) {
     if (!file)
         return AVIERR_BADHANDLE;
     return guarded([&] { return file->flush(); });
+}
+
+void setCodecThreads(int threads) {
+    setDecoderThreads(threads);
+    setEncoderThreads(threads);
 }
 
 void setOpenDmlThreshold(int64_t bytes) {

@@ -321,6 +321,10 @@ public:
 // nothing for files opened for reading.
 HRESULT flushFile(PAVIFILE file);
 
+// Threads every decoder and encoder opened from now on uses; 0 (the default) lets FFmpeg take one
+// per core. Benchmarks set it to compare with other tools at the same thread count.
+void setCodecThreads(int threads);
+
 // The size past which a written AVI continues in OpenDML "AVIX" extents (about 1 GiB). Tests set a
 // small value to exercise the extents; 0 restores the default.
 void setOpenDmlThreshold(int64_t bytes);

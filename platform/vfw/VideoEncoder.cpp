@@ -1,7 +1,11 @@
 #include "platform/vfw/VideoEncoder.h"
 
+#include "platform/vfw/RgbToYuv.h"
+
 #include "platform/vfw/FourccMap.h"
 #include "platform/vfw/FrameConverter.h"
+
+#include <atomic>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -39,6 +43,8 @@ EncoderSetup setupOf(const char* encoder) {
 }
 
 constexpr size_t kReadSlack = 64;
+
+std::atomic<int> threadSetting{0};
 
 int roundUp(int value, int align) {
     return (value + align - 1) / align * align;
@@ -167,7 +173,7 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
     c->framerate = av_inv_q(frameTime);
     c->codec_tag = compressor->fourcc;
     c->max_b_frames = 0;
-    c->thread_count = 0;
+    c->thread_count = encoderThreads();
     c->sample_aspect_ratio = AVRational{1, 1};
 
     const bool keyFrames = (options.dwFlags & AVICOMPRESSF_KEYFRAMES) && options.dwKeyFrameEvery;
@@ -273,6 +279,20 @@ bool VideoEncoder::encode(const uint8_t* bits, size_t size, LONG position) {
         m_scratch.resize(bytes + kReadSlack);
         std::memcpy(m_scratch.data(), rgb.constBits(), bytes);
         filled = fillFrame(m_scratch.data(), AV_PIX_FMT_BGR0, int(rgb.bytesPerLine()), nullptr);
+    } else if ((source == AV_PIX_FMT_BGR0 || source == AV_PIX_FMT_BGR24) &&
+               (m_frame->format == AV_PIX_FMT_YUV420P || m_frame->format == AV_PIX_FMT_YUVJ420P) &&
+               m_input.width() == m_width && m_input.height() == m_height) {
+        // The common case, true-colour DIBs into 4:2:0: converted straight from the caller's rows.
+        if (av_frame_make_writable(m_frame.get()) < 0)
+            return false;
+        const ptrdiff_t stride = ptrdiff_t(qdx::dibStride(m_input.width(), m_input.bitCount()));
+        const uint8_t* first =
+            m_input.topDown() ? bits : bits + ptrdiff_t(m_input.height() - 1) * stride;
+        const YuvPlanes planes{m_frame->data[0],     m_frame->data[1],     m_frame->data[2],
+                               m_frame->linesize[0], m_frame->linesize[1], m_frame->linesize[2]};
+        rgbToYuv420(first, m_input.topDown() ? stride : -stride, source == AV_PIX_FMT_BGR0 ? 4 : 3,
+                    m_width, m_height, planes, m_frame->format == AV_PIX_FMT_YUVJ420P);
+        filled = true;
     } else {
         uint32_t palette[256] = {};
         for (size_t i = 0; i < m_input.colours().size() && i < 256; ++i) {
@@ -362,6 +382,14 @@ bool VideoEncoder::take(Sample& sample) {
     sample = std::move(m_ready.front());
     m_ready.pop_front();
     return true;
+}
+
+void setEncoderThreads(int threads) {
+    threadSetting = std::max(0, threads);
+}
+
+int encoderThreads() {
+    return threadSetting.load();
 }
 
 } // namespace qdx::vfw

@@ -75,4 +75,8 @@ private:
     bool m_finished = false;
 };
 
+// Threads each encoder uses (0: libavcodec's choice, one per core).
+void setEncoderThreads(int threads);
+int encoderThreads();
+
 } // namespace qdx::vfw

@@ -7,7 +7,7 @@ namespace qdx::cli {
 
 QStringList FilmOptions::valueOptions() {
     return {QStringLiteral("--codec"), QStringLiteral("--quality"), QStringLiteral("--keyframe"),
-            QStringLiteral("--datarate")};
+            QStringLiteral("--datarate"), QStringLiteral("--threads")};
 }
 
 QStringList FilmOptions::flags() {
@@ -56,9 +56,11 @@ bool FilmOptions::parse(const CommandLine& line) {
     int quality = -1;
     int keyFrames = -1;
     int dataRate = -1;
+    int threads = 0;
     if (!number("--quality", 0, 100, quality) || !number("--keyframe", 1, 100000, keyFrames) ||
-        !number("--datarate", 1, 10000000, dataRate))
+        !number("--datarate", 1, 10000000, dataRate) || !number("--threads", 0, 64, threads))
         return false;
+    qdx::vfw::setCodecThreads(threads);
     if (quality >= 0)
         m_options.dwQuality = DWORD(quality) * 100;
     if (keyFrames > 0) {

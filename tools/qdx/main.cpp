@@ -24,7 +24,7 @@ int captureCommand(const QStringList& words);
 int recordCommand(const QStringList& words);
 
 #define QDX_FILM_OPTIONS                                                                           \
-    "[--codec FOURCC] [--quality 0..100] [--keyframe N] [--datarate KBPS] [--yes]"
+    "[--codec FOURCC] [--quality 0..100] [--keyframe N] [--datarate KBPS] [--threads N] [--yes]"
 
 const std::vector<Verb>& verbs() {
     static const std::vector<Verb> table = {
