@@ -56,7 +56,7 @@ $(ASAN_DIR)/build.ninja:
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQDX_SANITIZE=ON -DQDX_BENCH=OFF
 
 asan-test: deps $(ASAN_DIR)/build.ninja
-	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target unit_tests
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -L unit
 

@@ -103,6 +103,13 @@ function(qdx_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    # `unit_tests` builds every program with unit tests and nothing else (the sanitizer builds).
+    if("unit" IN_LIST ARG_LABELS)
+        if(NOT TARGET unit_tests)
+            add_custom_target(unit_tests)
+        endif()
+        add_dependencies(unit_tests ${name})
+    endif()
     gtest_discover_tests(${name}
         PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
         DISCOVERY_TIMEOUT 60
