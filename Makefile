@@ -11,6 +11,8 @@ TSAN_DIR ?= build-tsan
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# ccache caches sources that use precompiled headers only with these relaxations.
+export CCACHE_SLOPPINESS = pch_defines,time_macros,include_file_mtime,include_file_ctime
 
 # Every Debian package the project builds, tests and benchmarks with.
 PACKAGES := build-essential cmake ninja-build ccache pkg-config git \

@@ -1,5 +1,21 @@
 # Common settings of every target of the project.
 
+# Precompiled headers: the Qt and standard headers most sources include, parsed once per target
+# (it halves the compile time of the Qt-heavy sources). Targets that link Qt Widgets get those too.
+option(QDX_PCH "Precompile the common headers" ON)
+function(qdx_precompile target)
+    if(NOT QDX_PCH)
+        return()
+    endif()
+    get_target_property(links ${target} LINK_LIBRARIES)
+    if(links AND ("Qt6::Widgets" IN_LIST links OR "qdx_testmain_widgets" IN_LIST links OR
+                  "qdx_ui" IN_LIST links OR "qdx_app" IN_LIST links))
+        target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/qdx_pch_widgets.h)
+    else()
+        target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/qdx_pch.h)
+    endif()
+endfunction()
+
 function(qdx_apply_options target)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
@@ -10,6 +26,7 @@ function(qdx_apply_options target)
         target_compile_options(${target} PRIVATE -Werror)
     endif()
     target_compile_definitions(${target} PRIVATE QT_NO_KEYWORDS QT_NO_CAST_FROM_BYTEARRAY)
+    qdx_precompile(${target})
 endfunction()
 
 if(QDX_SANITIZE)
