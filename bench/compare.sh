@@ -68,9 +68,9 @@ films() {
     echo "== films"
     local runs=${FILM_RUNS:-5}
     local name args
-    for spec in "mjpeg:-c:v mjpeg -q:v 3" "mpeg4:-c:v mpeg4 -q:v 4 -bf 2 -g 50" "h264:-c:v libx264 -g 50"; do
-        name=${spec%%:*}
-        args=${spec#*:}
+    for film_args in "mjpeg:-c:v mjpeg -q:v 3" "mpeg4:-c:v mpeg4 -q:v 4 -bf 2 -g 50" "h264:-c:v libx264 -g 50"; do
+        name=${film_args%%:*}
+        args=${film_args#*:}
         # shellcheck disable=SC2086
         ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 300 $args "$work/$name.avi"
         for threads in 1 2; do

@@ -612,60 +612,60 @@ void WmfPlayer::dispatch(uint16_t function, const Params& p) {
                     QRectF(p.s(4), p.s(3), p.s(6), p.s(5)), kSrcCopy, true);
         break;
     case kCreatePenIndirect: {
-        PenSpec spec;
+        PenSpec object;
         const uint16_t style = p.u(0);
         if ((style & 0x0F) == 5) {
-            spec.pen = QPen(Qt::NoPen);
+            object.pen = QPen(Qt::NoPen);
         } else {
-            spec.pen = QPen(colourOf(p.u32(3)), std::abs(p.s(1)));
+            object.pen = QPen(colourOf(p.u32(3)), std::abs(p.s(1)));
             static constexpr Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
                                                        Qt::DashDotLine, Qt::DashDotDotLine};
-            spec.pen.setStyle((style & 0x0F) < 5 ? kStyles[style & 0x0F] : Qt::SolidLine);
+            object.pen.setStyle((style & 0x0F) < 5 ? kStyles[style & 0x0F] : Qt::SolidLine);
             const int cap = style & 0x0F00;
-            spec.pen.setCapStyle(cap == 0x100   ? Qt::SquareCap
-                                 : cap == 0x200 ? Qt::FlatCap
-                                                : Qt::RoundCap);
+            object.pen.setCapStyle(cap == 0x100   ? Qt::SquareCap
+                                   : cap == 0x200 ? Qt::FlatCap
+                                                  : Qt::RoundCap);
             const int join = style & 0xF000;
-            spec.pen.setJoinStyle(join == 0x1000   ? Qt::BevelJoin
-                                  : join == 0x2000 ? Qt::MiterJoin
-                                                   : Qt::RoundJoin);
+            object.pen.setJoinStyle(join == 0x1000   ? Qt::BevelJoin
+                                    : join == 0x2000 ? Qt::MiterJoin
+                                                     : Qt::RoundJoin);
         }
-        addObject(spec);
+        addObject(object);
         break;
     }
     case kCreateBrushIndirect: {
-        BrushSpec spec;
+        BrushSpec object;
         const uint16_t style = p.u(0);
         const QColor colour = colourOf(p.u32(1));
         if (style == 0) {
-            spec.brush = QBrush(colour);
+            object.brush = QBrush(colour);
         } else if (style == 2) {
             static constexpr Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,
                                                           Qt::FDiagPattern, Qt::BDiagPattern,
                                                           Qt::CrossPattern, Qt::DiagCrossPattern};
             const uint16_t hatch = p.u(3);
-            spec.brush = QBrush(colour, hatch < 6 ? kHatches[hatch] : Qt::SolidPattern);
+            object.brush = QBrush(colour, hatch < 6 ? kHatches[hatch] : Qt::SolidPattern);
         } else {
-            spec.brush = QBrush(Qt::NoBrush);
+            object.brush = QBrush(Qt::NoBrush);
         }
-        addObject(spec);
+        addObject(object);
         break;
     }
     case kDibCreatePatternBrush: {
-        BrushSpec spec;
+        BrushSpec object;
         QString error;
         if (p.u(0) != 3) { // BS_PATTERN holds a device-dependent bitmap, which is not played
             const TBitmap pattern = decodePackedDib(p.bytesFrom(2), &error);
             if (!pattern.Empty())
-                spec.brush = QBrush(pattern.Image().convertToFormat(QImage::Format_RGB32));
+                object.brush = QBrush(pattern.Image().convertToFormat(QImage::Format_RGB32));
         }
-        addObject(spec);
+        addObject(object);
         break;
     }
     case kCreateFontIndirect: {
-        FontSpec spec;
-        spec.height = p.s(0);
-        spec.escapement = p.s(2);
+        FontSpec object;
+        object.height = p.s(0);
+        object.escapement = p.s(2);
         const int weight = p.s(4);
         const auto bytes = p.bytesFrom(5);
         auto byteAt = [&](size_t i) {
@@ -675,14 +675,14 @@ void WmfPlayer::dispatch(uint16_t function, const Params& p) {
         for (size_t i = 8; i < bytes.size() && i < 8 + 32 && bytes[i] != 0; ++i)
             face.append(char(bytes[i]));
         if (!face.isEmpty())
-            spec.font.setFamilies({QString::fromLatin1(face)});
-        spec.font.setWeight(weight > 0 ? QFont::Weight(std::clamp(weight, 1, 1000))
-                                       : QFont::Normal);
-        spec.font.setItalic(byteAt(0) != 0);
-        spec.font.setUnderline(byteAt(1) != 0);
-        spec.font.setStrikeOut(byteAt(2) != 0);
-        spec.font.setStyleStrategy(QFont::NoAntialias);
-        addObject(spec);
+            object.font.setFamilies({QString::fromLatin1(face)});
+        object.font.setWeight(weight > 0 ? QFont::Weight(std::clamp(weight, 1, 1000))
+                                         : QFont::Normal);
+        object.font.setItalic(byteAt(0) != 0);
+        object.font.setUnderline(byteAt(1) != 0);
+        object.font.setStrikeOut(byteAt(2) != 0);
+        object.font.setStyleStrategy(QFont::NoAntialias);
+        addObject(object);
         break;
     }
     case kCreatePatternBrush:

@@ -27,12 +27,12 @@ protected:
     void TearDown() override { qdx::vfw::setCompressorChooser(previousChooser); }
 
     QString film(const QString& name, int frames, bool sound = false) {
-        FilmSpec spec;
-        spec.width = 16;
-        spec.height = 16;
-        spec.frames = frames;
-        spec.sound = sound;
-        return makeFilm(dir, name, spec);
+        FilmRecipe recipe;
+        recipe.width = 16;
+        recipe.height = 16;
+        recipe.frames = frames;
+        recipe.sound = sound;
+        return makeFilm(dir, name, recipe);
     }
     // Temporary films and sound files of the editing operations do not stay behind.
     void expectNoTemporaries() {

@@ -35,39 +35,39 @@ protected:
 };
 
 TEST_F(AviReading, FramesComeOutAsFfmpegDecodesThem) {
-    FilmSpec spec;
-    spec.frames = 6;
-    const QString film = makeFilm(dir, QStringLiteral("raw.avi"), spec);
+    FilmRecipe recipe;
+    recipe.frames = 6;
+    const QString film = makeFilm(dir, QStringLiteral("raw.avi"), recipe);
     ASSERT_TRUE(engine.OpenFilm(film));
-    const QByteArray reference = decodeFrames(film, spec.width, spec.height);
+    const QByteArray reference = decodeFrames(film, recipe.width, recipe.height);
     for (int i : {0, 5, 2, 3}) { // forwards, backwards
         std::unique_ptr<TBitmap> frame = engine.GetFrame(i);
         ASSERT_TRUE(frame) << i;
         EXPECT_EQ(frame->PixelFormat(), pfDevice);
-        ASSERT_EQ(frame->Width(), spec.width);
-        ASSERT_EQ(frame->Height(), spec.height);
-        EXPECT_EQ(frame->Image(), ffmpegFrame(reference, spec.width, spec.height, i)) << i;
+        ASSERT_EQ(frame->Width(), recipe.width);
+        ASSERT_EQ(frame->Height(), recipe.height);
+        EXPECT_EQ(frame->Image(), ffmpegFrame(reference, recipe.width, recipe.height, i)) << i;
     }
     EXPECT_TRUE(prompts.asked.empty());
 }
 
 TEST_F(AviReading, AnEightBitFilmIsDrawnFromItsPixelsNotItsColourTable) {
-    FilmSpec spec;
-    spec.frames = 3;
-    spec.pixelFormat = QStringLiteral("pal8");
-    const QString film = makeFilm(dir, QStringLiteral("pal8.avi"), spec);
+    FilmRecipe recipe;
+    recipe.frames = 3;
+    recipe.pixelFormat = QStringLiteral("pal8");
+    const QString film = makeFilm(dir, QStringLiteral("pal8.avi"), recipe);
     ASSERT_TRUE(engine.OpenFilm(film));
-    const QByteArray reference = decodeFrames(film, spec.width, spec.height);
+    const QByteArray reference = decodeFrames(film, recipe.width, recipe.height);
     std::unique_ptr<TBitmap> frame = engine.GetFrame(1);
     ASSERT_TRUE(frame);
-    EXPECT_EQ(frame->Image(), ffmpegFrame(reference, spec.width, spec.height, 1));
+    EXPECT_EQ(frame->Image(), ffmpegFrame(reference, recipe.width, recipe.height, 1));
 }
 
 TEST_F(AviReading, AFetchPastTheEndClosesTheReader) {
     EXPECT_FALSE(engine.GetFrame(0)) << "no film open";
     engine.CloseFilm();
     engine.CloseFilm(); // twice, on a new component: nothing happens
-    const QString film = makeFilm(dir, QStringLiteral("f.avi"), FilmSpec{});
+    const QString film = makeFilm(dir, QStringLiteral("f.avi"), FilmRecipe{});
     ASSERT_TRUE(engine.OpenFilm(film));
     EXPECT_FALSE(engine.GetFrame(10));
     EXPECT_FALSE(engine.GetFrame(0)) << "the reader stays closed until the next OpenFilm";
@@ -90,11 +90,11 @@ TEST_F(AviReading, OpenErrorsAreShownAndLeaveTheReaderClosed) {
 }
 
 TEST_F(AviReading, FileInformationAndFrameRange) {
-    FilmSpec spec;
-    spec.width = 16;
-    spec.height = 8;
-    spec.frames = 250;
-    const QString film = makeFilm(dir, QStringLiteral("long.avi"), spec);
+    FilmRecipe recipe;
+    recipe.width = 16;
+    recipe.height = 8;
+    recipe.frames = 250;
+    const QString film = makeFilm(dir, QStringLiteral("long.avi"), recipe);
     ASSERT_TRUE(engine.ReadFileInfo(film));
     EXPECT_EQ(engine.Frames, 250);
     EXPECT_EQ(engine.WidthResolution, 16);
@@ -114,10 +114,10 @@ TEST_F(AviReading, FileInformationAndFrameRange) {
 }
 
 TEST_F(AviReading, SoundIsReportedForFilmsThatHaveIt) {
-    FilmSpec spec;
-    spec.sound = true;
-    const QString withSound = makeFilm(dir, QStringLiteral("sound.avi"), spec);
-    const QString silent = makeFilm(dir, QStringLiteral("silent.avi"), FilmSpec{});
+    FilmRecipe recipe;
+    recipe.sound = true;
+    const QString withSound = makeFilm(dir, QStringLiteral("sound.avi"), recipe);
+    const QString silent = makeFilm(dir, QStringLiteral("silent.avi"), FilmRecipe{});
     EXPECT_TRUE(engine.HasSound(withSound));
     EXPECT_FALSE(engine.HasSound(silent));
     EXPECT_FALSE(engine.HasSound(dir.file(QStringLiteral("missing.avi"))));

@@ -45,12 +45,12 @@ protected:
 
     QString film(const QString& name, int frames, bool sound = false, int width = 32,
                  int height = 24) {
-        FilmSpec spec;
-        spec.frames = frames;
-        spec.sound = sound;
-        spec.width = width;
-        spec.height = height;
-        return makeFilm(dir, name, spec);
+        FilmRecipe recipe;
+        recipe.frames = frames;
+        recipe.sound = sound;
+        recipe.width = width;
+        recipe.height = height;
+        return makeFilm(dir, name, recipe);
     }
 
     void chooseCodec(const char* fourcc) {

@@ -4,9 +4,9 @@
 
 namespace qdx::test {
 
-QString makeFilm(const TempDir& dir, const QString& name, const FilmSpec& spec) {
+QString makeFilm(const TempDir& dir, const QString& name, const FilmRecipe& recipe) {
     const QString path = dir.file(name);
-    const double seconds = double(spec.frames) / spec.rate;
+    const double seconds = double(recipe.frames) / recipe.rate;
     QStringList args = {QStringLiteral("-v"),
                         QStringLiteral("error"),
                         QStringLiteral("-y"),
@@ -14,24 +14,24 @@ QString makeFilm(const TempDir& dir, const QString& name, const FilmSpec& spec) 
                         QStringLiteral("lavfi"),
                         QStringLiteral("-i"),
                         QStringLiteral("testsrc2=size=%1x%2:rate=%3")
-                            .arg(spec.width)
-                            .arg(spec.height)
-                            .arg(spec.rate)};
-    if (spec.sound)
+                            .arg(recipe.width)
+                            .arg(recipe.height)
+                            .arg(recipe.rate)};
+    if (recipe.sound)
         args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-             << QStringLiteral("sine=frequency=440:sample_rate=%1").arg(spec.soundRate);
+             << QStringLiteral("sine=frequency=440:sample_rate=%1").arg(recipe.soundRate);
     // With sound, the duration alone ends both streams, so the sound is exactly as long as the
     // picture; a frame limit would cut the sound wherever the muxer happened to be.
     args << QStringLiteral("-t") << QString::number(seconds, 'f', 6);
-    if (!spec.sound)
-        args << QStringLiteral("-frames:v") << QString::number(spec.frames);
-    args << QStringLiteral("-c:v") << spec.codec;
-    if (!spec.pixelFormat.isEmpty())
-        args << QStringLiteral("-pix_fmt") << spec.pixelFormat;
-    if (spec.sound)
+    if (!recipe.sound)
+        args << QStringLiteral("-frames:v") << QString::number(recipe.frames);
+    args << QStringLiteral("-c:v") << recipe.codec;
+    if (!recipe.pixelFormat.isEmpty())
+        args << QStringLiteral("-pix_fmt") << recipe.pixelFormat;
+    if (recipe.sound)
         args << QStringLiteral("-c:a") << QStringLiteral("pcm_s16le") << QStringLiteral("-ac")
              << QStringLiteral("1");
-    args << spec.extra << path;
+    args << recipe.extra << path;
     const ProcessResult result = run(QStringLiteral("ffmpeg"), args);
     EXPECT_EQ(result.exitCode, 0) << result.err.constData();
     return path;

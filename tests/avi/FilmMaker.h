@@ -9,7 +9,7 @@
 
 namespace qdx::test {
 
-struct FilmSpec {
+struct FilmRecipe {
     int width = 64;
     int height = 48;
     int frames = 10;
@@ -23,7 +23,7 @@ struct FilmSpec {
 
 // Makes the film with ffmpeg (testsrc2 picture, a sine tone as sound); fails the test when it
 // cannot.
-QString makeFilm(const TempDir& dir, const QString& name, const FilmSpec& spec);
+QString makeFilm(const TempDir& dir, const QString& name, const FilmRecipe& recipe);
 
 // ffmpeg's own decode of every frame as packed 24-bit RGB rows, frame after frame.
 QByteArray decodeFrames(const QString& film, int width, int height);
