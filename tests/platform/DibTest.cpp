@@ -21,9 +21,8 @@ std::vector<uint8_t> pack(const qdx::DibLayout& layout, const std::vector<uint8_
         packed.resize(packed.size() + 12);
         std::memcpy(packed.data() + 40, layout.masks, 12);
     }
-    const size_t at = packed.size();
-    packed.resize(at + layout.colours.size() * 4);
-    std::memcpy(packed.data() + at, layout.colours.data(), layout.colours.size() * 4);
+    const auto* colours = reinterpret_cast<const uint8_t*>(layout.colours.data());
+    packed.insert(packed.end(), colours, colours + layout.colours.size() * 4);
     packed.insert(packed.end(), bits.begin(), bits.end());
     return packed;
 }
