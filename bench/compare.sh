@@ -18,6 +18,24 @@ median_ms() {
     /usr/bin/python3 -c 'import json,sys; print("%.3f" % (json.load(open(sys.argv[1]))["results"][0]["median"] * 1000))' "$work/h.json"
 }
 
+# A private 1920x1080x24 X server with MIT-SHM: sets xvfb_display and xvfb_pid.
+start_xvfb() {
+    rm -f "$work/display"
+    Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp +extension MIT-SHM \
+        9>"$work/display" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.1
+    done
+    xvfb_display=":$(head -n1 "$work/display")"
+}
+
+stop_xvfb() {
+    kill "$xvfb_pid"
+    wait "$xvfb_pid" 2>/dev/null || true
+}
+
 ratio() { /usr/bin/python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
 
 # Picture saving: SalvarImagem against cjpeg (JPEG) and ImageMagick (GIF), and BMP against
@@ -102,14 +120,8 @@ PY
 # difference of its 550- and 50-frame runs divided by 500, which removes its start-up.
 screen() {
     echo "== screen"
-    Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp +extension MIT-SHM \
-        9>"$work/display" >/dev/null 2>&1 &
-    local xvfb=$!
-    for _ in $(seq 100); do
-        [ -s "$work/display" ] && break
-        sleep 0.1
-    done
-    local display=":$(head -n1 "$work/display")"
+    start_xvfb
+    local display=$xvfb_display
     DISPLAY=$display "$build/bin/screengrab_bench" 300 | tee "$work/screen.txt"
     local ours24 ours32 format short long
     ours24=$(awk '/^grab_24bit_pointer/ {print $2}' "$work/screen.txt")
@@ -119,8 +131,7 @@ screen() {
         long=$(median_ms 5 "ffmpeg -nostdin -v error -f x11grab -framerate 100000 -video_size 1920x1080 -draw_mouse 1 -i $display -frames:v 550 -pix_fmt $format -f null -")
         eval "ffmpeg_$format=\$(/usr/bin/python3 -c 'import sys; print(\"%.3f\" % ((float(sys.argv[2]) - float(sys.argv[1])) / 500))' $short $long)"
     done
-    kill "$xvfb"
-    wait "$xvfb" 2>/dev/null || true
+    stop_xvfb
     # shellcheck disable=SC2154
     echo "24 bits: ScreenGrabber $ours24 ms per frame; ffmpeg x11grab bgr24 $ffmpeg_bgr24 ms; ratio $(ratio "$ours24" "$ffmpeg_bgr24") (target: at most 3 ms per frame)"
     # shellcheck disable=SC2154
@@ -190,14 +201,8 @@ compress() {
 # per second: the dropped frames and the recorder's resident memory every 10 seconds.
 recording() {
     echo "== recording"
-    Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp +extension MIT-SHM \
-        9>"$work/display" >/dev/null 2>&1 &
-    local xvfb=$!
-    for _ in $(seq 100); do
-        [ -s "$work/display" ] && break
-        sleep 0.1
-    done
-    local display=":$(head -n1 "$work/display")"
+    start_xvfb
+    local display=$xvfb_display
     local film="$work/recorded.avi" out frames dropped
     out=$(DISPLAY=$display QUADRIX_HOME=$work "$build/bin/qdx" record "$film" --seconds 10 --rate 60)
     frames=$(echo "$out" | awk '/^frames:/ {print $2}')
@@ -224,8 +229,7 @@ recording() {
     wait "$recorder"
     echo "10 fps for 60 s: $(tr '\n' ' ' <"$work/long.txt")(target: 0 dropped); resident memory every 10 s (KiB):$rss (target: flat)"
     rm -f "$film"
-    kill "$xvfb"
-    wait "$xvfb" 2>/dev/null || true
+    stop_xvfb
 }
 
 groups=("$@")

@@ -80,7 +80,9 @@ int filmFrames(const QString& film) {
     return reader.ReadFileInfo(film) ? reader.Frames : -1;
 }
 
-double filmSeconds(const QString& film) {
+// Runs `measure` on the film's video stream; -1 when the film or the stream does not open.
+template <typename Measure>
+auto withVideo(const QString& film, Measure measure) -> decltype(measure(PAVISTREAM())) {
     qdx::vfw::LibraryScope library;
     PAVIFILE file = nullptr;
     if (AVIFileOpen(&file, film, OF_READ) != AVIERR_OK)
@@ -90,27 +92,26 @@ double filmSeconds(const QString& film) {
     if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK)
         return -1;
     qdx::vfw::StreamHandle streamHolder(stream);
-    return AVIStreamSampleToTime(stream, AVIStreamLength(stream)) / 1000.0;
+    return measure(stream);
+}
+
+double filmSeconds(const QString& film) {
+    return withVideo(film, [](PAVISTREAM stream) {
+        return AVIStreamSampleToTime(stream, AVIStreamLength(stream)) / 1000.0;
+    });
 }
 
 // The pictures that hold something: positions left empty by dropped frames are not counted.
 int filmPictures(const QString& film) {
-    qdx::vfw::LibraryScope library;
-    PAVIFILE file = nullptr;
-    if (AVIFileOpen(&file, film, OF_READ) != AVIERR_OK)
-        return -1;
-    qdx::vfw::FileHandle holder(file);
-    PAVISTREAM stream = nullptr;
-    if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK)
-        return -1;
-    qdx::vfw::StreamHandle streamHolder(stream);
-    int pictures = 0;
-    for (LONG i = 0; i < AVIStreamLength(stream); ++i) {
-        LONG bytes = 0;
-        AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr);
-        pictures += bytes > 0 ? 1 : 0;
-    }
-    return pictures;
+    return withVideo(film, [](PAVISTREAM stream) {
+        int pictures = 0;
+        for (LONG i = 0; i < AVIStreamLength(stream); ++i) {
+            LONG bytes = 0;
+            AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr);
+            pictures += bytes > 0 ? 1 : 0;
+        }
+        return pictures;
+    });
 }
 
 class AviRecording : public ::testing::Test {

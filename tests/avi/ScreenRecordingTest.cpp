@@ -36,6 +36,16 @@ protected:
                    {QStringLiteral("DISPLAY=") + server.display(),
                     QStringLiteral("QUADRIX_HOME=") + dir.path()});
     }
+    // `qdx record FILM --seconds S --rate 10` on the private display, in the background.
+    void startRecording(QProcess& recorder, const QString& film, int seconds) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), server.display());
+        env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
+        recorder.setProcessEnvironment(env);
+        recorder.start(builtProgram(QStringLiteral("qdx")),
+                       {QStringLiteral("record"), film, QStringLiteral("--seconds"),
+                        QString::number(seconds), QStringLiteral("--rate"), QStringLiteral("10")});
+    }
     // The RGB of pixel (x, y) in frame `index` of a decoded film.
     static QRgb pixel(const QByteArray& frames, int width, int height, int index, int x, int y) {
         const qsizetype at = (qsizetype(index) * width * height + qsizetype(y) * width + x) * 3;
@@ -59,13 +69,7 @@ TEST_F(ScreenRecording, ThreeSecondsAtTenFramesPerSecondShowTheScreenAndThePoint
 
     const QString film = dir.file(QStringLiteral("screen.avi"));
     QProcess recorder;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), server.display());
-    env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
-    recorder.setProcessEnvironment(env);
-    recorder.start(builtProgram(QStringLiteral("qdx")),
-                   {QStringLiteral("record"), film, QStringLiteral("--seconds"),
-                    QStringLiteral("3"), QStringLiteral("--rate"), QStringLiteral("10")});
+    startRecording(recorder, film, 3);
     ASSERT_TRUE(recorder.waitForStarted());
     // Half way through, the window turns yellow.
     std::this_thread::sleep_for(1500ms);
@@ -117,13 +121,7 @@ TEST_F(ScreenRecording, APauseLeavesNoGapInARealRecording) {
 TEST_F(ScreenRecording, AKilledRecordingStillOpens) {
     const QString film = dir.file(QStringLiteral("killed.avi"));
     QProcess recorder;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), server.display());
-    env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
-    recorder.setProcessEnvironment(env);
-    recorder.start(builtProgram(QStringLiteral("qdx")),
-                   {QStringLiteral("record"), film, QStringLiteral("--seconds"),
-                    QStringLiteral("60"), QStringLiteral("--rate"), QStringLiteral("10")});
+    startRecording(recorder, film, 60);
     ASSERT_TRUE(recorder.waitForStarted());
     std::this_thread::sleep_for(5s);
     ::kill(pid_t(recorder.processId()), SIGKILL);
