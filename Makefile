@@ -57,10 +57,13 @@ bench: build
 $(ASAN_DIR)/build.ninja:
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQDX_SANITIZE=ON -DQDX_BENCH=OFF
 
+# The unit and widget tests under AddressSanitizer and UndefinedBehaviorSanitizer. The web view's
+# engine (Chromium, not built with the sanitizer) frees some objects with a sized delete of another
+# size: that one check is off.
 asan-test: deps $(ASAN_DIR)/build.ninja
-	cmake --build $(ASAN_DIR) -j $(JOBS) --target unit_tests
-	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-		ctest --output-on-failure -j $(JOBS) -L unit
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target unit_tests gui_tests
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0 \
+		UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -L 'unit|gui'
 
 $(TSAN_DIR)/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

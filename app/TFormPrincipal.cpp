@@ -102,6 +102,9 @@ TFormPrincipal::TFormPrincipal(QWidget* parent, TrayArea* trayArea) : QMainWindo
 }
 
 TFormPrincipal::~TFormPrincipal() {
+    // The child windows are destroyed after this destructor, by the widget's own; the area's
+    // signals must not reach this half-destroyed window then.
+    disconnect(MdiArea, nullptr, this, nullptr);
     MdiArea->viewport()->removeEventFilter(this);
     qdx::ui::setExceptionHook({});
     setApplicationHelpHook({});

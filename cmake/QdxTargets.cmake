@@ -120,13 +120,16 @@ function(qdx_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
-    # `unit_tests` builds every program with unit tests and nothing else (the sanitizer builds).
-    if("unit" IN_LIST ARG_LABELS)
-        if(NOT TARGET unit_tests)
-            add_custom_target(unit_tests)
+    # `unit_tests` and `gui_tests` build the programs with those tests and nothing else (the
+    # sanitizer builds run them).
+    foreach(label unit gui)
+        if("${label}" IN_LIST ARG_LABELS)
+            if(NOT TARGET ${label}_tests)
+                add_custom_target(${label}_tests)
+            endif()
+            add_dependencies(${label}_tests ${name})
         endif()
-        add_dependencies(unit_tests ${name})
-    endif()
+    endforeach()
     gtest_discover_tests(${name}
         PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
         DISCOVERY_TIMEOUT 60
