@@ -108,30 +108,11 @@ HRESULT DemuxedStream::readFormat(LONG, void* format, LONG* size) {
 
 HRESULT DemuxedStream::read(LONG start, LONG samples, void* buffer, LONG bufferSize,
                             LONG* bytesRead, LONG* samplesRead) {
-    if (start < 0 || start >= length())
-        return AVIERR_NODATA;
-    if (samples == AVISTREAMREAD_CONVENIENT)
-        samples = 1;
-    samples = std::min(samples, length() - start);
-    LONG total = 0;
-    for (LONG i = 0; i < samples; ++i)
-        total += LONG(m_samples[size_t(start + i)].size());
-    if (bytesRead)
-        *bytesRead = total;
-    if (samplesRead)
-        *samplesRead = samples;
-    if (!buffer)
-        return AVIERR_OK;
-    if (bufferSize < total)
-        return AVIERR_BUFFERTOOSMALL;
-    ++m_reads;
-    char* out = static_cast<char*>(buffer);
-    for (LONG i = 0; i < samples; ++i) {
-        const QByteArray& s = m_samples[size_t(start + i)];
-        std::memcpy(out, s.constData(), size_t(s.size()));
-        out += s.size();
-    }
-    return AVIERR_OK;
+    const HRESULT hr =
+        readIn(m_samples, start, samples, buffer, bufferSize, bytesRead, samplesRead);
+    if (buffer && hr == AVIERR_OK)
+        ++m_reads;
+    return hr;
 }
 
 LONG DemuxedStream::findSample(LONG position, LONG flags) {

@@ -4,6 +4,34 @@
 
 namespace qdx::vfw::test {
 
+HRESULT readIn(const std::vector<QByteArray>& stored, LONG start, LONG samples, void* buffer,
+               LONG bufferSize, LONG* bytesRead, LONG* samplesRead) {
+    const LONG length = LONG(stored.size());
+    if (start < 0 || start >= length)
+        return AVIERR_NODATA;
+    if (samples == AVISTREAMREAD_CONVENIENT)
+        samples = 1;
+    samples = std::min(samples, length - start);
+    LONG total = 0;
+    for (LONG i = 0; i < samples; ++i)
+        total += LONG(stored[size_t(start + i)].size());
+    if (bytesRead)
+        *bytesRead = total;
+    if (samplesRead)
+        *samplesRead = samples;
+    if (!buffer)
+        return AVIERR_OK;
+    if (bufferSize < total)
+        return AVIERR_BUFFERTOOSMALL;
+    char* out = static_cast<char*>(buffer);
+    for (LONG i = 0; i < samples; ++i) {
+        const QByteArray& s = stored[size_t(start + i)];
+        std::memcpy(out, s.constData(), size_t(s.size()));
+        out += s.size();
+    }
+    return AVIERR_OK;
+}
+
 LONG findIn(const std::vector<bool>& keys, const std::vector<QByteArray>& samples, LONG position,
             LONG flags) {
     const LONG n = LONG(samples.size());
@@ -52,29 +80,7 @@ HRESULT MemoryStream::setFormat(LONG, const void* format, LONG size) {
 
 HRESULT MemoryStream::read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytesRead,
                            LONG* samplesRead) {
-    if (start < 0 || start >= length())
-        return AVIERR_NODATA;
-    if (samples == AVISTREAMREAD_CONVENIENT)
-        samples = 1;
-    samples = std::min(samples, length() - start);
-    LONG total = 0;
-    for (LONG i = 0; i < samples; ++i)
-        total += LONG(m_samples[size_t(start + i)].size());
-    if (bytesRead)
-        *bytesRead = total;
-    if (samplesRead)
-        *samplesRead = samples;
-    if (!buffer)
-        return AVIERR_OK;
-    if (bufferSize < total)
-        return AVIERR_BUFFERTOOSMALL;
-    char* out = static_cast<char*>(buffer);
-    for (LONG i = 0; i < samples; ++i) {
-        const QByteArray& s = m_samples[size_t(start + i)];
-        std::memcpy(out, s.constData(), size_t(s.size()));
-        out += s.size();
-    }
-    return AVIERR_OK;
+    return readIn(m_samples, start, samples, buffer, bufferSize, bytesRead, samplesRead);
 }
 
 HRESULT MemoryStream::write(LONG start, LONG samples, const void* buffer, LONG bufferSize,

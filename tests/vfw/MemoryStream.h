@@ -40,6 +40,11 @@ private:
     HRESULT m_failWrites = AVIERR_OK;
 };
 
+// Sample reads shared by the test streams: `samples` samples from `start` (one when convenient),
+// sizes only without a buffer.
+HRESULT readIn(const std::vector<QByteArray>& stored, LONG start, LONG samples, void* buffer,
+               LONG bufferSize, LONG* bytesRead, LONG* samplesRead);
+
 // Sample search shared by the test streams: FIND_PREV/FIND_NEXT/FIND_FROM_START over key or
 // non-empty samples.
 LONG findIn(const std::vector<bool>& keys, const std::vector<QByteArray>& samples, LONG position,
