@@ -21,7 +21,8 @@ PACKAGES := build-essential cmake ninja-build ccache pkg-config git \
 	libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev libxcb-randr0-dev \
 	libxkbcommon-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
 	xvfb xauth xdotool x11-utils ffmpeg imagemagick libjpeg-turbo-progs libwmf-bin gsfonts \
-	python3 python3-pil hyperfine qt6-webengine-dev trayer
+	python3 python3-pil hyperfine qt6-webengine-dev trayer \
+	python3-pyatspi at-spi2-core dbus-x11 python3-aiosmtpd
 
 .PHONY: all deps configure build test run bench asan-test tsan-test fuzz format clean
 

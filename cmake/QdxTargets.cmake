@@ -135,3 +135,21 @@ function(qdx_test name)
         DISCOVERY_TIMEOUT 60
         DISCOVERY_MODE PRE_TEST)
 endfunction()
+
+# An end-to-end test of the built programs under a private X server, written in Python on
+# tests/support/qdx_e2e.py: qdx_e2e_test(name SCRIPT file.py [DEPENDS targets] [LABELS ...]
+# [TIMEOUT s]). Debian's python3 runs it (the accessibility bindings are Debian packages).
+function(qdx_e2e_test name)
+    cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "DEPENDS;LABELS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    if(NOT ARG_LABELS)
+        set(ARG_LABELS x11)
+    endif()
+    add_test(NAME ${name}
+        COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SCRIPT})
+    set_tests_properties(${name} PROPERTIES
+        LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+        ENVIRONMENT "QDX_BIN=${CMAKE_BINARY_DIR}/bin;PYTHONPATH=${PROJECT_SOURCE_DIR}/tests/support;PYTHONDONTWRITEBYTECODE=1")
+endfunction()
