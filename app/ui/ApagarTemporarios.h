@@ -1,6 +1,8 @@
 #pragma once
 
-// Deletes every file of the application folder whose name contains "tmp_" in small letters: the
-// AVI engine leaves its work files there under such names. A file that cannot be deleted is
-// skipped; a folder that cannot be listed ends the clean-up silently. Folders are left alone.
+// Deletes the AVI engine's leftover work files from the application folder: files named "tmp_",
+// 32 hexadecimal digits and ".avi" or ".wav" (qdx::WorkFileLock::isWorkFileName). A work file that
+// this process or another running program of the application still uses holds a lock and is
+// skipped; any other file of the folder, whatever its name, is left alone. A file that cannot be
+// deleted is skipped; a folder that cannot be listed ends the clean-up silently.
 void ApagarTemporarios();

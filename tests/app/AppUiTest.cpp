@@ -12,12 +12,14 @@
 #include "app/ui/TStatusBar.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/Exception.h"
+#include "platform/core/WorkFileLock.h"
 #include "shared/PictureError.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMdiArea>
 #include <QPainter>
 #include <QPushButton>
@@ -178,19 +180,38 @@ TEST(Skins, TheEngineColoursEveryWindowAndSwitchingOffRestoresThePlainLook) {
     EXPECT_EQ(area->background().color(), QColor(Qt::gray));
 }
 
-TEST(ApagarTemporarios, DeletesFilesNamedWithSmallTmpUnderscoreOnly) {
+// Only the engine's own leftover work files go: other files whose names hold "tmp_" stay, and so
+// does a work file some running program still holds (this one or another: the lock belongs to
+// the open file, so a second open in this process stands for another program).
+TEST(ApagarTemporarios, DeletesOnlyWorkFilesNoProgramHolds) {
     TempDir dir;
     setApplicationFolder(dir.path());
-    for (const char* name : {"x_tmp_y.avi", "tmp_0123456789abcdef0123456789abcdef.wav", "TMP_a.avi",
-                             "config.ini", "Tmp_b.avi", "tmpfile.avi"})
-        ASSERT_TRUE(writeAll(dir.file(QString::fromLatin1(name)), "x"));
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("my_tmp_folder")));
+    const QString hex = QStringLiteral("0123456789ABCDEF0123456789abcdef");
+    const QStringList leftovers = {QStringLiteral("tmp_") + hex + QStringLiteral(".avi"),
+                                   QStringLiteral("tmp_") + hex + QStringLiteral(".wav")};
+    const QStringList others = {QStringLiteral("my_tmp_notes.txt"),
+                                QStringLiteral("x_tmp_y.avi"),
+                                QStringLiteral("tmp_") + hex + QStringLiteral(".txt"),
+                                QStringLiteral("tmp_0123.avi"),
+                                QStringLiteral("TMP_a.avi"),
+                                QStringLiteral("config.ini")};
+    for (const QString& name : leftovers + others)
+        ASSERT_TRUE(writeAll(dir.file(name), "x"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("tmp_") + hex + QStringLiteral(".avi.d")));
+    qdx::WorkFileLock inUse = qdx::WorkFileLock::create(QStringLiteral(".avi"));
+    ASSERT_TRUE(inUse.locked());
+    ASSERT_TRUE(qdx::WorkFileLock::isWorkFileName(QFileInfo(inUse.path()).fileName()));
     ApagarTemporarios();
-    QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QStringList left = QDir(dir.path()).entryList(QDir::Files);
+    QStringList expected = others;
+    expected << QFileInfo(inUse.path()).fileName();
     left.sort();
-    EXPECT_EQ(left, (QStringList{QStringLiteral("TMP_a.avi"), QStringLiteral("Tmp_b.avi"),
-                                 QStringLiteral("config.ini"), QStringLiteral("my_tmp_folder"),
-                                 QStringLiteral("tmpfile.avi")}));
+    expected.sort();
+    EXPECT_EQ(left, expected);
+    // Once let go, the work file is a leftover like any other.
+    inUse.unlock();
+    ApagarTemporarios();
+    EXPECT_FALSE(QFileInfo::exists(inUse.path()));
 
     // A missing folder ends the clean-up silently.
     setApplicationFolder(dir.file(QStringLiteral("gone")));
