@@ -9,10 +9,10 @@
 #include "platform/core/Dib.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Prompts.h"
+#include "platform/core/WorkFileLock.h"
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QUuid>
 
 #include <cstring>
 
@@ -276,5 +276,5 @@ void TAviCapture::releaseDibBuffers() {
 }
 
 QString TAviCapture::NewTempName() {
-    return QStringLiteral("tmp_") + QUuid::createUuid().toString(QUuid::Id128).toUpper();
+    return qdx::WorkFileLock::newName();
 }

@@ -6,6 +6,7 @@
 // layer (platform/vfw); bitmaps are TBitmaps.
 
 #include "platform/core/TBitmap.h"
+#include "platform/core/WorkFileLock.h"
 #include "platform/vfw/Vfw.h"
 
 #include <QObject>
@@ -157,8 +158,9 @@ private:
     bool runFramePipeline(FrameOperation operation, int first, int last, const QString& source,
                           const QStringList& films, const QString& target, int total,
                           AVICOMPRESSOPTIONS* options);
-    bool copySound(int first, int last, const QString& source, const QString& target, int append,
-                   PAVIFILE* keepTargetFile, PAVISTREAM* keepTargetStream);
+    // MergeStreams with its outcome: true when the target film was written whole.
+    bool mergeStreams(const AVICOMPRESSOPTIONS* options, const QString& videoFile,
+                      const QString& soundFile, const QString& target);
     bool raiseFrameProgress(int max, int min, int value);
 
     QStringList m_aviList;
@@ -177,6 +179,9 @@ private:
     std::atomic<bool> m_recording{false};
     std::vector<std::unique_ptr<TBitmap>> m_bitmaps;
     QString m_recordingTempFile;
+    // Held from the first recording into the temp file until the component goes, so that the
+    // clean-up of temporary files leaves the recording (and its later compression) alone.
+    qdx::WorkFileLock m_recordingLock;
     std::unique_ptr<TThreadCaptura> m_thread;
     std::shared_ptr<qdx::x11::ScreenSource> m_screenSource;
     std::shared_ptr<qdx::Clock> m_clock;

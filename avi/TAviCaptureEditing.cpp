@@ -4,50 +4,47 @@
 
 #include "avi/TAviCapture.h"
 
-#include "platform/core/AppFolder.h"
-
-#include <QFile>
+#include "platform/core/WorkFileLock.h"
 
 namespace {
 
-// The temporary film and sound file of one operation and its compressor options. The files are
+// The work film and sound file of one operation and its compressor options. Both files are
+// locked while the operation uses them (the clean-up of temporary files leaves them alone), and
 // removed and the options freed when the operation ends, whatever its outcome.
 struct SoundWork {
-    QString film = qdx::applicationFolder() + TAviCapture::NewTempName() + QStringLiteral(".avi");
-    QString sound = qdx::applicationFolder() + TAviCapture::NewTempName() + QStringLiteral(".wav");
+    qdx::WorkFileLock film = qdx::WorkFileLock::create(QStringLiteral(".avi"));
+    qdx::WorkFileLock sound = qdx::WorkFileLock::create(QStringLiteral(".wav"));
     AVICOMPRESSOPTIONS options;
 
-    SoundWork() { QFile::remove(film); }
+    SoundWork() = default;
     ~SoundWork() {
         AVICOMPRESSOPTIONS* list[] = {&options};
         AVISaveOptionsFree(1, list);
-        QFile::remove(film);
-        QFile::remove(sound);
+        film.remove();
+        sound.remove();
     }
     SoundWork(const SoundWork&) = delete;
     SoundWork& operator=(const SoundWork&) = delete;
 };
 
-void removeExisting(const QString& path) {
-    if (QFile::exists(path))
-        QFile::remove(path);
-}
-
 } // namespace
+
+// Every step writes its target under a temporary name and renames it into place only when it is
+// complete, so the target (which may name the source film) is never deleted beforehand: a
+// cancelled or failed operation leaves the file of that name as it was.
 
 void TAviCapture::CopySelection(bool keepSound, int first, int last, const QString& source,
                                 const QString& target) {
-    removeExisting(target);
     if (!keepSound) {
         ExtractFrames(first, last, source, target);
         return;
     }
     SoundWork work;
-    if (!ExtractFrames(first, last, source, work.film, &work.options)) {
+    if (!ExtractFrames(first, last, source, work.film.path(), &work.options)) {
         ShowError(QStringLiteral("Não foi possível extrair os quadros do filme!"));
         return;
     }
-    if (!ExtractSound(first, last, source, work.sound, 0)) {
+    if (!ExtractSound(first, last, source, work.sound.path(), 0)) {
         if (AskYesNo(QStringLiteral("Não foi possível extrair o som do video, você deseja extrair "
                                     "o arquivo de video sem som?"))) {
             ExtractFrames(first, last, source, target);
@@ -55,22 +52,21 @@ void TAviCapture::CopySelection(bool keepSound, int first, int last, const QStri
         }
         // No: the merge below finds no sound file and writes no target.
     }
-    MergeStreams(&work.options, work.film, work.sound, target);
+    mergeStreams(&work.options, work.film.path(), work.sound.path(), target);
 }
 
 void TAviCapture::RemoveSelection(bool keepSound, int first, int last, const QString& source,
                                   const QString& target) {
-    removeExisting(target);
     if (!keepSound) {
         ExcludeFrames(first, last, source, target);
         return;
     }
     SoundWork work;
-    if (!ExcludeFrames(first, last, source, work.film, &work.options))
+    if (!ExcludeFrames(first, last, source, work.film.path(), &work.options))
         return;
-    if (!ExcludeSound(first, last, source, work.sound))
+    if (!ExcludeSound(first, last, source, work.sound.path()))
         return;
-    MergeStreams(&work.options, work.film, work.sound, target);
+    mergeStreams(&work.options, work.film.path(), work.sound.path(), target);
 }
 
 QString TAviCapture::SplitPartName(const QString& target, int part) {
@@ -101,15 +97,14 @@ void TAviCapture::SplitFilm(bool keepSound, int first, int last, int parts, cons
 
 void TAviCapture::JoinFilms(bool keepSound, const QStringList& films, const QString& target,
                             int total) {
-    removeExisting(target);
     if (!keepSound) {
         ConcatenateFrames(films, target, total);
         return;
     }
     SoundWork work;
-    if (!ConcatenateFrames(films, work.film, total, &work.options))
+    if (!ConcatenateFrames(films, work.film.path(), total, &work.options))
         return;
-    if (!ConcatenateSound(films, work.sound, total))
+    if (!ConcatenateSound(films, work.sound.path(), total))
         return;
-    MergeStreams(&work.options, work.film, work.sound, target);
+    mergeStreams(&work.options, work.film.path(), work.sound.path(), target);
 }

@@ -16,6 +16,8 @@ void TAviCapture::SetClock(std::shared_ptr<qdx::Clock> clock) {
 
 void TAviCapture::StartRecording() {
     m_paused = false;
+    if (PermitirCompactacao && !m_recordingLock.locked())
+        m_recordingLock = qdx::WorkFileLock(m_recordingTempFile);
     // The previous recording's thread has ended (StopRecording waited for it); let it go.
     m_thread.reset();
     if (!m_clock)

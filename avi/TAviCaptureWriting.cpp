@@ -5,8 +5,11 @@
 
 #include "avi/TAviCapture.h"
 
+#include "avi/FilmTarget.h"
+
 #include "platform/core/AppFolder.h"
 #include "platform/core/Exception.h"
+#include "platform/core/WorkFileLock.h"
 
 #include <QFile>
 #include <QPainter>
@@ -42,7 +45,7 @@ struct PipelineHandles {
         sourceFile = nullptr;
     }
 
-    ~PipelineHandles() {
+    void releaseTarget() {
         // The compressed stream goes first: it finishes its encoder into the target stream.
         if (compressed)
             AVIStreamRelease(compressed);
@@ -50,6 +53,13 @@ struct PipelineHandles {
             AVIStreamRelease(targetStream);
         if (targetFile)
             AVIFileRelease(targetFile);
+        compressed = nullptr;
+        targetStream = nullptr;
+        targetFile = nullptr;
+    }
+
+    ~PipelineHandles() {
+        releaseTarget();
         releaseSource();
         if (ownsOptions) {
             AVICOMPRESSOPTIONS* list[] = {&ownOptions};
@@ -212,11 +222,13 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     ReadDibBits(*format, nullptr, format->PixelFormat(), m_dibBits.data(), m_dibHeader.data());
     format.reset();
 
-    // 6, 7. The target film and its video stream.
+    // 6, 7. The target film and its video stream, written under a temporary name until complete:
+    // the target may be the source itself.
+    FilmTarget out(target);
     const UINT mode = operation == FrameOperation::Extract
                           ? (OF_CREATE | OF_WRITE)
                           : (OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE);
-    if (AVIFileOpen(&h.targetFile, target, mode) != AVIERR_OK)
+    if (AVIFileOpen(&h.targetFile, out.path(), mode) != AVIERR_OK)
         throw qdx::Exception(QStringLiteral("Falhou ao criar arquivo AVI."));
     if (AVIFileCreateStream(h.targetFile, &h.targetStream, &header) != AVIERR_OK)
         throw qdx::Exception(QStringLiteral("Falhou ao criar Stream de video."));
@@ -354,11 +366,13 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
 
     // 13. The last progress event; the handles go with `h`.
     raiseFrameProgress(progressMax, progressMin, framingValue);
-    // Finishing the compressed stream flushes the encoder; a failure there is a failed write.
-    const ULONG ignored = AVIStreamRelease(h.compressed);
-    Q_UNUSED(ignored);
+    // Releasing the compressed stream writes the frames its encoder still holds; finishing the
+    // target then reports every write that failed. Only a complete film replaces the target.
+    AVIStreamRelease(h.compressed);
     h.compressed = nullptr;
-    return true;
+    const bool finished = out.finish(h.targetFile);
+    h.releaseTarget();
+    return finished && out.commit();
 }
 
 namespace {
@@ -432,6 +446,7 @@ struct SoundSource {
     AVISTREAMINFO header;
     std::vector<uint8_t> format;
     double fps = 0;
+    LONG frames = 0; // of the film's video
 
     bool open(const QString& path) {
         // Opened for reading only: a read-only film's sound can be copied.
@@ -441,6 +456,7 @@ struct SoundSource {
         if (AVIFileInfoA(file.get(), &info, sizeof info) != AVIERR_OK)
             return false;
         fps = framesPerSecond(info);
+        frames = LONG(info.dwLength);
         PAVISTREAM s = stream.get();
         if (AVIStreamInfo(s, &header, sizeof header) != AVIERR_OK)
             return false;
@@ -467,60 +483,87 @@ struct SoundSource {
 
 } // namespace
 
-bool TAviCapture::copySound(int first, int last, const QString& source, const QString& target,
-                            int append, PAVIFILE* keepTargetFile, PAVISTREAM* keepTargetStream) {
+namespace {
+
+// The samples that play during frames first..last: from the start of frame `first` to the start
+// of the frame after `last`, and to the end of the sound when `last` is the film's last frame.
+// The last frame's sound is therefore included, neighbouring ranges meet without a gap, and the
+// samples of any range and of the rest of the film together are exactly the film's samples.
+// Empty when last < first.
+struct SampleRange {
+    LONG from = 0;
+    LONG to = 0;
+};
+
+SampleRange samplesOfFrames(const SoundSource& sound, int first, int last) {
+    if (last < first)
+        return {};
+    PAVISTREAM audio = sound.stream.get();
+    const LONG end = AVIStreamStart(audio) + AVIStreamLength(audio);
+    const LONG from = first <= 0 ? AVIStreamStart(audio) : sampleAtFrame(audio, first, sound.fps);
+    const LONG to = last >= sound.frames - 1 ? end : sampleAtFrame(audio, last + 1, sound.fps);
+    return {std::min(from, end), std::min(std::max(from, to), end)};
+}
+
+// A sound file being written: one audio stream with a source's header and format, put in place of
+// its target only when complete.
+struct SoundTarget {
+    std::unique_ptr<FilmTarget> out;
+    qdx::vfw::FileHandle file;
+    qdx::vfw::StreamHandle stream;
+    LONG writeAt = 0;
+
+    bool create(const QString& target, const SoundSource& sound) {
+        out = std::make_unique<FilmTarget>(target);
+        PAVIFILE f = nullptr;
+        if (AVIFileOpen(&f, out->path(), OF_CREATE | OF_WRITE) != AVIERR_OK)
+            return false;
+        file.reset(f);
+        PAVISTREAM s = nullptr;
+        if (AVIFileCreateStream(f, &s, &sound.header) != AVIERR_OK)
+            return false;
+        stream.reset(s);
+        return AVIStreamSetFormat(s, 0, sound.format.data(), LONG(sound.format.size())) ==
+               AVIERR_OK;
+    }
+    bool created() const { return bool(stream); }
+    bool append(const SoundSource& sound, LONG from, LONG to) {
+        const LONG next =
+            copySamples(sound.stream.get(), stream.get(), from, to, sound.chunk(), writeAt);
+        if (next < 0)
+            return false;
+        writeAt = next;
+        return true;
+    }
+    bool commit() {
+        const bool finished = out && out->finish(file.get());
+        stream.reset();
+        file.reset();
+        return finished && out->commit();
+    }
+};
+
+} // namespace
+
+bool TAviCapture::ExtractSound(int first, int last, const QString& source, const QString& target,
+                               int append) {
+    // Appending continues a target kept open by ConcatenateSound; on its own, a call always
+    // writes a new target.
+    Q_UNUSED(append);
     qdx::vfw::LibraryScope library;
     qdx::vfw::LibraryScope library2;
     try {
         SoundSource sound;
         if (!sound.open(source))
             return false;
-
-        // The target: created with the source's audio header and format, or the one kept open
-        // by a concatenation, whose samples follow those already written.
-        qdx::vfw::FileHandle targetFile;
-        qdx::vfw::StreamHandle targetStream;
-        const bool reuse = append != 0 && keepTargetStream && *keepTargetStream;
-        if (reuse) {
-            AVIFileAddRef(*keepTargetFile);
-            AVIStreamAddRef(*keepTargetStream);
-            targetFile.reset(*keepTargetFile);
-            targetStream.reset(*keepTargetStream);
-        } else {
-            PAVIFILE f = nullptr;
-            if (AVIFileOpen(&f, target, OF_CREATE | OF_WRITE) != AVIERR_OK)
-                return false;
-            targetFile.reset(f);
-            PAVISTREAM s = nullptr;
-            if (AVIFileCreateStream(f, &s, &sound.header) != AVIERR_OK)
-                return false;
-            targetStream.reset(s);
-            if (AVIStreamSetFormat(s, 0, sound.format.data(), LONG(sound.format.size())) !=
-                AVIERR_OK)
-                return false;
-        }
-
-        const LONG startSample = sampleAtFrame(sound.stream.get(), first, sound.fps);
-        const LONG endSample = sampleAtFrame(sound.stream.get(), last, sound.fps);
-        const LONG writeAt = reuse ? AVIStreamLength(targetStream.get()) : 0;
-        if (copySamples(sound.stream.get(), targetStream.get(), startSample, endSample,
-                        sound.chunk(), writeAt) < 0)
+        SoundTarget out;
+        if (!out.create(target, sound))
             return false;
-
-        if (keepTargetStream && !reuse) {
-            // The concatenation keeps the target open for the next film.
-            *keepTargetFile = targetFile.release();
-            *keepTargetStream = targetStream.release();
-        }
-        return true;
+        const SampleRange range = samplesOfFrames(sound, first, last);
+        return out.append(sound, range.from, range.to) && out.commit();
     } catch (...) {
         return false;
     }
-}
-
-bool TAviCapture::ExtractSound(int first, int last, const QString& source, const QString& target,
-                               int append) {
-    return copySound(first, last, source, target, append, nullptr, nullptr);
 }
 
 bool TAviCapture::ExcludeSound(int first, int last, const QString& source, const QString& target) {
@@ -530,60 +573,46 @@ bool TAviCapture::ExcludeSound(int first, int last, const QString& source, const
         SoundSource sound;
         if (!sound.open(source))
             return false;
-        PAVIFILE f = nullptr;
-        if (AVIFileOpen(&f, target, OF_CREATE | OF_WRITE) != AVIERR_OK)
+        SoundTarget out;
+        if (!out.create(target, sound))
             return false;
-        qdx::vfw::FileHandle targetFile(f);
-        PAVISTREAM s = nullptr;
-        if (AVIFileCreateStream(f, &s, &sound.header) != AVIERR_OK)
-            return false;
-        qdx::vfw::StreamHandle targetStream(s);
-        if (AVIStreamSetFormat(s, 0, sound.format.data(), LONG(sound.format.size())) != AVIERR_OK)
-            return false;
-
         PAVISTREAM audio = sound.stream.get();
         const LONG begin =
             AVIStreamTimeToSample(audio, AVIStreamSampleToTime(audio, AVIStreamStart(audio)));
         const LONG end = AVIStreamStart(audio) + AVIStreamLength(audio);
-        // The samples that play during frames first..last, exactly: from the start of frame
-        // `first` to the start of the frame after `last`.
-        const LONG removedFrom = sampleAtFrame(audio, first, sound.fps);
-        const LONG removedTo = sampleAtFrame(audio, last + 1, sound.fps);
-        LONG writeAt = copySamples(audio, s, begin, std::min(end, removedFrom), sound.chunk(), 0);
-        if (writeAt < 0)
-            return false;
-        if (copySamples(audio, s, std::max(begin, removedTo), end, sound.chunk(), writeAt) < 0)
-            return false;
-        return true;
+        // Everything but the samples that play during frames first..last; an empty range
+        // (last < first) removes nothing.
+        const SampleRange removed = samplesOfFrames(sound, first, last);
+        if (removed.to <= removed.from)
+            return out.append(sound, begin, end) && out.commit();
+        return out.append(sound, begin, std::min(end, removed.from)) &&
+               out.append(sound, std::max(begin, removed.to), end) && out.commit();
     } catch (...) {
         return false;
     }
 }
 
 bool TAviCapture::ConcatenateSound(const QStringList& films, const QString& target, int total) {
-    PAVIFILE targetFile = nullptr;
-    PAVISTREAM targetStream = nullptr;
-    struct Release {
-        PAVIFILE& file;
-        PAVISTREAM& stream;
-        ~Release() {
-            if (stream)
-                AVIStreamRelease(stream);
-            if (file)
-                AVIFileRelease(file);
-        }
-    } release{targetFile, targetStream};
+    qdx::vfw::LibraryScope library;
     try {
+        // The first film with sound creates the target; every later film's samples follow.
+        SoundTarget out;
         for (int index = 0; index < films.size(); ++index) {
             const FilmEntry entry = filmEntry(films[index]);
+            SoundSource sound;
             // A film without sound adds nothing and does not stop the operation.
-            copySound(0, entry.count, entry.path, target, targetStream ? 1 : 0, &targetFile,
-                      &targetStream);
+            if (sound.open(entry.path)) {
+                if (!out.created() && !out.create(target, sound))
+                    return false;
+                const SampleRange range = samplesOfFrames(sound, 0, entry.count - 1);
+                if (!out.append(sound, range.from, range.to))
+                    return false;
+            }
             if (raiseFrameProgress(total, 0, index))
                 return false;
         }
         raiseFrameProgress(total, 0, 0);
-        return true;
+        return !out.created() || out.commit();
     } catch (...) {
         return false;
     }
@@ -604,6 +633,11 @@ BOOL mergeCallback(int percent) {
 
 void TAviCapture::MergeStreams(const AVICOMPRESSOPTIONS* options, const QString& videoFile,
                                const QString& soundFile, const QString& target) {
+    mergeStreams(options, videoFile, soundFile, target);
+}
+
+bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString& videoFile,
+                               const QString& soundFile, const QString& target) {
     qdx::vfw::LibraryScope library;
     try {
         qdx::vfw::FileHandle videoHolder;
@@ -612,7 +646,7 @@ void TAviCapture::MergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
         qdx::vfw::StreamHandle audioStream;
         if (!openStream(videoFile, streamtypeVIDEO, videoHolder, videoStream) ||
             !openStream(soundFile, streamtypeAUDIO, soundHolder, audioStream))
-            return;
+            return false;
         PAVISTREAM video = videoStream.get();
         PAVISTREAM audio = audioStream.get();
 
@@ -625,7 +659,7 @@ void TAviCapture::MergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
         } else {
             AVICOMPRESSOPTIONS* list[] = {&block};
             if (!AVISaveOptions(nullptr, 0, 1, &video, list))
-                return;
+                return false;
             ownBlock = true;
         }
         struct FreeBlock {
@@ -653,17 +687,21 @@ void TAviCapture::MergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
         if (!sameCompressor) {
             PAVISTREAM c = nullptr;
             if (AVIMakeCompressedStream(&c, video, &block) != AVIERR_OK)
-                return;
+                return false;
             compressed.reset(c);
         }
 
         MergeReference = this;
         PAVISTREAM streams[] = {compressed ? compressed.get() : video, audio};
         AVICOMPRESSOPTIONS* saveOptions[] = {&block, nullptr};
-        AVISaveV(target, nullptr, &mergeCallback, 2, streams, saveOptions);
+        // The layer writes the target under a temporary name and renames it into place only
+        // when it is complete: a failed merge keeps the file that was there before.
+        const HRESULT saved = AVISaveV(target, nullptr, &mergeCallback, 2, streams, saveOptions);
         MergeReference = nullptr;
+        return saved == AVIERR_OK;
     } catch (...) {
         MergeReference = nullptr;
+        return false;
     }
 }
 
@@ -672,24 +710,23 @@ bool TAviCapture::CompressFile(const QString& source, const QString& target) {
     int last = 0;
     if (!GetFrameRange(source, first, last))
         return false;
-    // A film with sound keeps it: the picture goes through the compressor into a temporary film,
-    // then picture and the source's own sound are saved into the target.
+    // A film with sound keeps it: the picture goes through the compressor into a work film, then
+    // picture and the source's own sound are saved into the target. The target may be the source
+    // itself: both steps replace it only when they have written it whole.
     if (!HasSound(source))
         return ExtractFrames(first, last, source, target);
-    const QString temporary = qdx::applicationFolder() + NewTempName() + QStringLiteral(".avi");
+    qdx::WorkFileLock temporary = qdx::WorkFileLock::create(QStringLiteral(".avi"));
     AVICOMPRESSOPTIONS options;
     AVICOMPRESSOPTIONS* list[] = {&options};
     struct Cleanup {
         AVICOMPRESSOPTIONS** list;
-        QString file;
+        qdx::WorkFileLock& file;
         ~Cleanup() {
             AVISaveOptionsFree(1, list);
-            QFile::remove(file);
+            file.remove();
         }
     } cleanup{list, temporary};
-    if (!ExtractFrames(first, last, source, temporary, &options))
+    if (!ExtractFrames(first, last, source, temporary.path(), &options))
         return false;
-    QFile::remove(target);
-    MergeStreams(&options, temporary, source, target);
-    return QFile::exists(target);
+    return mergeStreams(&options, temporary.path(), source, target);
 }

@@ -4,8 +4,6 @@
 #include "platform/core/Exception.h"
 #include "platform/x11/ScreenGrabber.h"
 
-#include <QFile>
-
 #include <cmath>
 
 namespace {
@@ -78,8 +76,8 @@ void TThreadCaptura::Execute() {
 void TThreadCaptura::OpenRecordingFile() {
     const QString target =
         m_owner.PermitirCompactacao ? m_owner.RecordingTempFile() : m_owner.FileName;
-    if (QFile::exists(target))
-        QFile::remove(target);
+    // Creating truncates an existing film; it is not deleted first, so a target that cannot be
+    // written (or the locked recording temp file) stays where it is.
     AVIFileInit();
     if (AVIFileOpen(&m_file, target, OF_CREATE | OF_WRITE) != AVIERR_OK) {
         m_file = nullptr;
@@ -191,6 +189,10 @@ void TThreadCaptura::RecordingLoop() {
 bool TThreadCaptura::CloseRecording() {
     bool ok = true;
     try {
+        // Every frame write and the film's indexes must have reached the disk: a film cut short
+        // (a full disk, a file-size limit) is a failed recording.
+        if (m_file && qdx::vfw::finishFile(m_file) != AVIERR_OK)
+            ok = false;
         if (m_stream)
             AVIStreamRelease(m_stream);
         m_stream = nullptr;

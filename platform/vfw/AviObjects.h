@@ -56,6 +56,9 @@ public:
     virtual HRESULT createStream(AviStream** stream, const AVISTREAMINFO& info) = 0;
     // Writes the indexes and headers of a file being written (see qdx::vfw::flushFile).
     virtual HRESULT flush() { return AVIERR_OK; }
+    // Finishes a file being written as its last release would, and reports the outcome (see
+    // qdx::vfw::finishFile).
+    virtual HRESULT finish() { return flush(); }
 };
 
 class FrameGetter {

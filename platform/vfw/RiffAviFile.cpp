@@ -242,6 +242,10 @@ HRESULT RiffAviFile::flush() {
     return m_writer ? m_writer->flush() : AVIERR_OK;
 }
 
+HRESULT RiffAviFile::finish() {
+    return m_writer ? m_writer->finish() : AVIERR_OK;
+}
+
 HRESULT RiffAviFile::streamInfo(size_t stream, AVISTREAMINFO& out) {
     const AviStreamData& s = m_streams[stream];
     out = m_writer ? m_writer->streamHeader(stream) : s.info;

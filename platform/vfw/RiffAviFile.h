@@ -27,6 +27,7 @@ public:
     HRESULT getStream(AviStream** stream, DWORD type, LONG index) override;
     HRESULT createStream(AviStream** stream, const AVISTREAMINFO& info) override;
     HRESULT flush() override;
+    HRESULT finish() override;
 
     // The calls of the stream handles, by stream number.
     HRESULT streamInfo(size_t stream, AVISTREAMINFO& out);

@@ -7,16 +7,14 @@
 // is complete, so a cancelled or failed save leaves no partial film and keeps any file that was
 // there before.
 
+#include "platform/core/WorkFileLock.h"
 #include "platform/vfw/AviObjects.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/vfw/FourccMap.h"
 #include "platform/vfw/VideoFormat.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QUuid>
 
-#include <cstdio>
 #include <vector>
 
 namespace qdx::vfw {
@@ -84,14 +82,6 @@ HRESULT copyUntil(Track& t, LONG until, bool all) {
     return AVIERR_OK;
 }
 
-QString temporaryPathFor(const QString& path) {
-    const QFileInfo target(path);
-    const QString suffix =
-        target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
-    return target.absolutePath() + QStringLiteral("/.") + target.completeBaseName() +
-           QStringLiteral(".partial-") + QUuid::createUuid().toString(QUuid::Id128) + suffix;
-}
-
 } // namespace
 
 HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCount,
@@ -133,7 +123,7 @@ HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCou
     for (Track& t : tracks)
         duration = std::max(duration, AVIStreamSampleToTime(t.source.get(), t.end));
 
-    const QString temporary = temporaryPathFor(path);
+    const QString temporary = partialPathFor(path);
     HRESULT result = AVIERR_OK;
     {
         PAVIFILE created = nullptr;
@@ -192,13 +182,11 @@ HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCou
             t.source.reset();
         }
         if (result == AVIERR_OK)
-            result = flushFile(file.get());
+            result = finishFile(file.get());
     }
-    if (result == AVIERR_OK) {
-        if (std::rename(QFile::encodeName(temporary).constData(),
-                        QFile::encodeName(path).constData()) != 0)
-            result = AVIERR_FILEWRITE;
-    }
+    // A work file of this process keeps its lock across the rename.
+    if (result == AVIERR_OK && !WorkFileLock::replace(temporary, path))
+        result = AVIERR_FILEWRITE;
     if (result != AVIERR_OK)
         QFile::remove(temporary);
     return result;

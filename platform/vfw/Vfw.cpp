@@ -4,6 +4,9 @@
 #include "platform/vfw/VideoDecoder.h"
 #include "platform/vfw/VideoEncoder.h"
 
+#include <QFileInfo>
+#include <QUuid>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -353,6 +356,20 @@ HRESULT flushFile(PAVIFILE file) {
     if (!file)
         return AVIERR_BADHANDLE;
     return guarded([&] { return file->flush(); });
+}
+
+HRESULT finishFile(PAVIFILE file) {
+    if (!file)
+        return AVIERR_BADHANDLE;
+    return guarded([&] { return file->finish(); });
+}
+
+QString partialPathFor(const QString& path) {
+    const QFileInfo target(path);
+    const QString suffix =
+        target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
+    return target.absolutePath() + QStringLiteral("/.") + target.completeBaseName() +
+           QStringLiteral(".partial-") + QUuid::createUuid().toString(QUuid::Id128) + suffix;
 }
 
 void setCodecThreads(int threads) {

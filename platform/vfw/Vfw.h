@@ -321,6 +321,17 @@ public:
 // nothing for files opened for reading.
 HRESULT flushFile(PAVIFILE file);
 
+// Finishes a file being written (indexes, headers, sizes: everything its last release would
+// write) and reports whether all of it, and every sample before, reached the disk. Write errors
+// met earlier come out here too. Afterwards the file takes no more samples; its handles are still
+// released as usual. Release every compressed stream writing into the file first, since releasing
+// one writes the frames its encoder still holds. AVIERR_OK for files opened for reading.
+HRESULT finishFile(PAVIFILE file);
+
+// A hidden name beside `path` for a file written in its place: ".<name>.partial-<32 hex digits>"
+// and the same extension (the extension picks the file handler). Never the name of a work file.
+QString partialPathFor(const QString& path);
+
 // Threads every decoder and encoder opened from now on uses; 0 (the default) lets FFmpeg take one
 // per core. Benchmarks set it to compare with other tools at the same thread count.
 void setCodecThreads(int threads);

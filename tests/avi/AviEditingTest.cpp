@@ -50,15 +50,60 @@ TEST_F(AviEditing, CopyingOneFrameGivesAOneFrameFilm) {
               decodeFrames(source, 16, 16).mid(5 * 16 * 16 * 3, 16 * 16 * 3));
 }
 
-TEST_F(AviEditing, AnExistingTargetIsDeletedBeforeTheCompressorDialog) {
-    const QString source = film(QStringLiteral("src.avi"), 4);
+// A target is replaced only by a complete film: a cancelled or failed operation leaves the file
+// of that name as it was, and leaves no partial file behind.
+TEST_F(AviEditing, ACancelledOrFailedOperationKeepsTheFileOfTheTargetsName) {
+    const QString source = film(QStringLiteral("src.avi"), 4, true);
     const QString target = dir.file(QStringLiteral("old.avi"));
     ASSERT_TRUE(writeAll(target, QByteArray(5000, 'x')));
     chooser.setCancel(true);
     engine.CopySelection(false, 0, 3, source, target);
-    ASSERT_TRUE(QFileInfo::exists(target));
-    EXPECT_NE(readAll(target), QByteArray(5000, 'x'));
-    EXPECT_EQ(probeFrameCount(target), 0);
+    engine.CopySelection(true, 0, 3, source, target);
+    engine.RemoveSelection(false, 0, 1, source, target);
+    engine.JoinFilms(true, {source + QStringLiteral("=4")}, target, 4);
+    EXPECT_FALSE(engine.CompressFile(source, target));
+    chooser.setCancel(false);
+    engine.CopySelection(false, 0, 3, dir.file(QStringLiteral("gone.avi")), target);
+    EXPECT_EQ(readAll(target), QByteArray(5000, 'x'));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    expectNoTemporaries();
+}
+
+// Every operation may name its source as its target: the source is read to the end before the
+// new film takes its name.
+TEST_F(AviEditing, ATargetThatNamesTheSourceIsReplacedByTheWholeFilm) {
+    const QString talk = film(QStringLiteral("talk.avi"), 50, true);
+    const qint64 samples = probeAudioSamples(talk);
+    const QByteArray pictures = decodeFrames(talk, 16, 16);
+    const int frame = 16 * 16 * 3;
+    const qdx::vfw::Compressor* mjpeg = qdx::vfw::findCompressor(mmioFOURCC('M', 'J', 'P', 'G'));
+    ASSERT_NE(mjpeg, nullptr);
+    chooser.setAnswer(qdx::vfw::defaultOptions(*mjpeg));
+    ASSERT_TRUE(engine.CompressFile(talk, talk));
+    EXPECT_EQ(probeVideoCodec(talk), QStringLiteral("mjpeg"));
+    EXPECT_EQ(probeFrameCount(talk), 50);
+    EXPECT_EQ(probeAudioSamples(talk), samples);
+
+    chooser.setAnswer(qdx::vfw::defaultOptions(qdx::vfw::compressors()[0]));
+    const QString silent = film(QStringLiteral("silent.avi"), 20);
+    const QByteArray silentPictures = decodeFrames(silent, 16, 16);
+    ASSERT_TRUE(engine.CompressFile(silent, silent));
+    EXPECT_EQ(decodeFrames(silent, 16, 16), silentPictures);
+    engine.CopySelection(false, 5, 9, silent, silent);
+    EXPECT_EQ(decodeFrames(silent, 16, 16), silentPictures.mid(5 * frame, 5 * frame));
+    engine.JoinFilms(false, {silent + QStringLiteral("=5"), silent + QStringLiteral("=5")}, silent,
+                     10);
+    EXPECT_EQ(probeFrameCount(silent), 10);
+
+    const QString again = film(QStringLiteral("again.avi"), 50, true);
+    engine.RemoveSelection(true, 0, 9, again, again);
+    EXPECT_EQ(probeFrameCount(again), 40);
+    EXPECT_EQ(probeAudioSamples(again), 88200 - 17640);
+    engine.SplitFilm(true, 0, 39, 1, again, dir.file(QStringLiteral("again")));
+    EXPECT_EQ(probeFrameCount(dir.file(QStringLiteral("again01.avi"))), 40);
+    EXPECT_EQ(decodeFrames(dir.file(QStringLiteral("again01.avi")), 16, 16),
+              pictures.mid(10 * frame));
+    expectNoTemporaries();
 }
 
 TEST_F(AviEditing, SplitPartitionsAndNamesTheParts) {
@@ -124,7 +169,7 @@ TEST_F(AviEditing, CopyingWithSoundKeepsPictureAndSound) {
     };
     engine.CopySelection(true, 0, 24, source, target);
     EXPECT_EQ(probeFrameCount(target), 25);
-    EXPECT_EQ(probeAudioSamples(target), 42336);
+    EXPECT_EQ(probeAudioSamples(target), 44100) << "the 25th frame's sound is copied too";
     EXPECT_GE(percent, 0);
     expectNoTemporaries();
 }
@@ -172,5 +217,79 @@ TEST_F(AviEditing, APictureStepThatFailsIsReported) {
     EXPECT_EQ(errors[1], QStringLiteral("Não foi possível extrair os quadros do filme!"));
     EXPECT_FALSE(QFileInfo::exists(target));
 }
+
+// The sound of a range and the sound of the rest of the film are together exactly the film's
+// sound, at any frame rate: a film cut into parts and joined again sounds as it did, and one frame
+// has its sound.
+class AviSoundRanges : public AviEditing, public ::testing::WithParamInterface<int> {};
+
+QByteArray pcm(const QString& file) {
+    const ProcessResult r =
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), file,
+             QStringLiteral("-vn"), QStringLiteral("-f"), QStringLiteral("s16le"),
+             QStringLiteral("-")});
+    EXPECT_EQ(r.exitCode, 0) << file.toStdString() << r.err.constData();
+    return r.out;
+}
+
+TEST_P(AviSoundRanges, ARangeAndTheRestHoldEverySampleOnce) {
+    FilmRecipe recipe;
+    recipe.width = 16;
+    recipe.height = 16;
+    recipe.sound = true;
+    recipe.rate = GetParam();
+    recipe.scale = GetParam() == 25 ? 1 : 1001;
+    recipe.frames = GetParam() == 25 ? 50 : 60;
+    const QString source = makeFilm(dir, QStringLiteral("tone.avi"), recipe);
+    int first = 0;
+    int last = 0;
+    ASSERT_TRUE(engine.GetFrameRange(source, first, last));
+    const QByteArray all = pcm(source);
+    ASSERT_GT(all.size(), 0);
+
+    const QString part = dir.file(QStringLiteral("part.wav"));
+    const QString rest = dir.file(QStringLiteral("rest.wav"));
+    for (auto [from, to] :
+         {std::pair{0, 0}, {3, 17}, {20, last}, {last, last}, {0, last}, {9, 4}}) {
+        ASSERT_TRUE(engine.ExtractSound(from, to, source, part, 0)) << from << ".." << to;
+        ASSERT_TRUE(engine.ExcludeSound(from, to, source, rest)) << from << ".." << to;
+        const QByteArray a = pcm(part);
+        const QByteArray b = pcm(rest);
+        EXPECT_EQ(a.size() + b.size(), all.size()) << from << ".." << to;
+        if (from > to) {
+            EXPECT_TRUE(a.isEmpty());
+            EXPECT_EQ(b, all) << "an empty range removes nothing";
+            continue;
+        }
+        EXPECT_GT(a.size(), 0) << "frames " << from << ".." << to << " have their sound";
+        // The rest is the film's sound with the range's sound taken out of it, in place.
+        const qsizetype at = all.indexOf(a);
+        EXPECT_EQ(b, all.left(at) + all.mid(at + a.size())) << from << ".." << to;
+    }
+
+    // Cut into three parts and joined again: the whole sound, sample for sample.
+    engine.SplitFilm(true, first, last, 3, source, dir.file(QStringLiteral("cut")));
+    QStringList films;
+    int total = 0;
+    for (int k = 1; k <= 3; ++k) {
+        const QString name = TAviCapture::SplitPartName(dir.file(QStringLiteral("cut")), k);
+        const int frames = probeFrameCount(name);
+        films << name + QLatin1Char('=') + QString::number(frames);
+        total += frames;
+    }
+    EXPECT_EQ(total, last - first + 1);
+    const QString joined = dir.file(QStringLiteral("joined.avi"));
+    engine.JoinFilms(true, films, joined, total);
+    EXPECT_EQ(probeFrameCount(joined), total);
+    EXPECT_EQ(pcm(joined), all);
+    expectNoTemporaries();
+}
+
+INSTANTIATE_TEST_SUITE_P(FramesPerSecond, AviSoundRanges, ::testing::Values(25, 30000),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == 25 ? std::string("Rate25")
+                                                     : std::string("Rate29_97");
+                         });
 
 } // namespace

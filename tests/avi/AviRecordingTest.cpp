@@ -1,6 +1,7 @@
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/Clock.h"
+#include "platform/core/WorkFileLock.h"
 #include "platform/x11/ScreenSource.h"
 #include "tests/support/TestSupport.h"
 
@@ -9,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <mutex>
+#include <sys/resource.h>
 
 namespace {
 
@@ -249,6 +252,26 @@ TEST_F(AviRecording, CompressibleRecordingsGoToTheTemporaryFile) {
     engine.StopRecording();
     EXPECT_EQ(readAll(engine.FileName), QByteArray("keep me"));
     EXPECT_GE(filmFrames(engine.RecordingTempFile()), 3);
+    // The component holds the temp file's lock, so no clean-up deletes it before it is compressed.
+    EXPECT_FALSE(qdx::WorkFileLock::removeIfUnused(engine.RecordingTempFile()));
+    EXPECT_TRUE(QFileInfo::exists(engine.RecordingTempFile()));
+}
+
+// A film that could not be written whole (here a file-size limit, as a full disk would) is a
+// failed recording.
+TEST_F(AviRecording, AFilmCutShortReportsAFailedStop) {
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 32 * 1024; // about eight frames of 40 x 30 at 24 bits
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    engine.StartRecording();
+    waitForFrames(20);
+    engine.StopRecording();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(stops, std::vector<bool>{false});
 }
 
 TEST_F(AviRecording, AnExistingTargetIsReplaced) {

@@ -4,11 +4,14 @@
 #include "tests/avi/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <tuple>
 
 namespace {
@@ -111,13 +114,14 @@ TEST_F(AviWriting, AbortAtTheFirstEventWritesNoFrame) {
     EXPECT_EQ(probeFrameCount(target), 0);
 }
 
-TEST_F(AviWriting, CancellingTheCompressorDialogLeavesAnEmptyTarget) {
+// A target is put in place only when it is complete: a cancel leaves none.
+TEST_F(AviWriting, CancellingTheCompressorDialogLeavesNoTarget) {
     const QString source = film(QStringLiteral("src.avi"), 5);
     const QString target = dir.file(QStringLiteral("cancelled.avi"));
     chooser.setCancel(true);
     EXPECT_FALSE(engine.ExtractFrames(0, 4, source, target));
     EXPECT_TRUE(events.empty());
-    EXPECT_TRUE(QFileInfo::exists(target));
+    EXPECT_FALSE(QFileInfo::exists(target));
     EXPECT_TRUE(prompts.asked.empty());
 }
 
@@ -132,7 +136,7 @@ TEST_F(AviWriting, ConcatenationJoinsFilmsInOrder) {
     EXPECT_EQ(decodeFrames(target, 32, 24), decodeFrames(a, 32, 24) + decodeFrames(b, 32, 24));
 }
 
-TEST_F(AviWriting, AMissingFilmInTheListStopsTheConcatenationKeepingWhatWasWritten) {
+TEST_F(AviWriting, AMissingFilmInTheListStopsTheConcatenationWithoutATarget) {
     const QString a = film(QStringLiteral("a.avi"), 5);
     const QString target = dir.file(QStringLiteral("partial.avi"));
     EXPECT_FALSE(engine.ConcatenateFrames(
@@ -140,7 +144,7 @@ TEST_F(AviWriting, AMissingFilmInTheListStopsTheConcatenationKeepingWhatWasWritt
         target, 8));
     EXPECT_EQ(prompts.texts(QStringLiteral("error")),
               QStringList{QStringLiteral("A disk error occurred while opening the file.")});
-    EXPECT_EQ(probeFrameCount(target), 5);
+    EXPECT_FALSE(QFileInfo::exists(target)) << "an incomplete film replaces nothing";
 }
 
 TEST_F(AviWriting, FramesOfAnotherSizeAreFittedIntoTheFirstFilmsSize) {
@@ -183,6 +187,34 @@ TEST_F(AviWriting, CompressFileKeepsTheSound) {
     EXPECT_EQ(probeAudioSamples(target), probeAudioSamples(source));
 }
 
+// A write that fails anywhere, also when the last frames and indexes reach the disk, fails the
+// operation, and the target keeps what it held. Here a file-size limit stands for a full disk.
+TEST_F(AviWriting, AFilmThatCannotBeWrittenWholeIsAFailureAndReplacesNothing) {
+    const QString silent = film(QStringLiteral("src.avi"), 50);
+    const QString talk = film(QStringLiteral("talk.avi"), 50, true);
+    const QString target = dir.file(QStringLiteral("old.avi"));
+    ASSERT_TRUE(writeAll(target, QByteArray("old film")));
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 40 * 1024; // about fifteen of the fifty frames
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool silentDone = engine.CompressFile(silent, target);
+    const bool talkDone = engine.CompressFile(talk, target);
+    const bool soundDone = engine.ExtractSound(0, 49, talk, dir.file(QStringLiteral("s.wav")), 0);
+    const bool excludedDone = engine.ExcludeSound(0, 0, talk, dir.file(QStringLiteral("rest.wav")));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(silentDone);
+    EXPECT_FALSE(talkDone);
+    EXPECT_FALSE(soundDone);
+    EXPECT_FALSE(excludedDone);
+    EXPECT_EQ(readAll(target), QByteArray("old film"));
+    EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("s.wav"))));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
 TEST_F(AviWriting, CompressFileOfAFilmThatCannotBeOpenedShowsOneError) {
     EXPECT_FALSE(engine.CompressFile(dir.file(QStringLiteral("gone.avi")),
                                      dir.file(QStringLiteral("out.avi"))));
@@ -190,12 +222,13 @@ TEST_F(AviWriting, CompressFileOfAFilmThatCannotBeOpenedShowsOneError) {
     EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("out.avi"))));
 }
 
-TEST_F(AviWriting, SoundOfAFrameRangeEndsAtTheLastFramesStart) {
+TEST_F(AviWriting, SoundOfAFrameRangeIncludesTheLastFramesSound) {
     const QString source = film(QStringLiteral("talk.avi"), 50, true);
     const QString wav = dir.file(QStringLiteral("part.wav"));
     ASSERT_TRUE(engine.ExtractSound(0, 24, source, wav, 0));
-    // Frames 0 to 24 at 25 frames per second: samples 0 up to the sample at 960 ms.
-    EXPECT_EQ(probeAudioSamples(wav), 42336);
+    // Frames 0 to 24 at 25 frames per second: samples 0 up to the sample at 1000 ms, where
+    // frame 25 begins.
+    EXPECT_EQ(probeAudioSamples(wav), 44100);
 
     const QString silent = film(QStringLiteral("silent.avi"), 5);
     const QString none = dir.file(QStringLiteral("none.wav"));

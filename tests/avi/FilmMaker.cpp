@@ -6,17 +6,18 @@ namespace qdx::test {
 
 QString makeFilm(const TempDir& dir, const QString& name, const FilmRecipe& recipe) {
     const QString path = dir.file(name);
-    const double seconds = double(recipe.frames) / recipe.rate;
+    const double seconds = double(recipe.frames) * recipe.scale / recipe.rate;
     QStringList args = {QStringLiteral("-v"),
                         QStringLiteral("error"),
                         QStringLiteral("-y"),
                         QStringLiteral("-f"),
                         QStringLiteral("lavfi"),
                         QStringLiteral("-i"),
-                        QStringLiteral("testsrc2=size=%1x%2:rate=%3")
+                        QStringLiteral("testsrc2=size=%1x%2:rate=%3/%4")
                             .arg(recipe.width)
                             .arg(recipe.height)
-                            .arg(recipe.rate)};
+                            .arg(recipe.rate)
+                            .arg(recipe.scale)};
     if (recipe.sound)
         args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
              << QStringLiteral("sine=frequency=440:sample_rate=%1").arg(recipe.soundRate);

@@ -14,6 +14,7 @@ struct FilmRecipe {
     int height = 48;
     int frames = 10;
     int rate = 25;
+    int scale = 1; // frames per second: rate / scale (30000 / 1001 for NTSC's 29.97)
     QString codec = QStringLiteral("rawvideo");    // ffmpeg encoder name
     QString pixelFormat = QStringLiteral("bgr24"); // ffmpeg pixel format
     bool sound = false;

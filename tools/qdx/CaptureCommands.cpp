@@ -35,6 +35,26 @@ bool colourOption(const CommandLine& line, QString& name, QString& error) {
     return false;
 }
 
+// Moves a recording whose compression failed beside the target, as "<name>-uncompressed.avi"
+// (with a number when that exists already). Gives where the recording now is: its old place when
+// it cannot be moved.
+QString keepUncompressed(const QString& recorded, const QString& target) {
+    const QFileInfo info(target);
+    const QString base = info.absolutePath() + QLatin1Char('/') + info.completeBaseName();
+    for (int n = 1; n < 1000; ++n) {
+        const QString kept =
+            base +
+            (n == 1 ? QStringLiteral("-uncompressed") : QStringLiteral("-uncompressed-%1").arg(n)) +
+            QStringLiteral(".avi");
+        if (QFileInfo::exists(kept))
+            continue;
+        if (QFile::rename(recorded, kept))
+            return kept;
+        break;
+    }
+    return recorded;
+}
+
 } // namespace
 
 int captureCommand(const QStringList& words) {
@@ -115,6 +135,11 @@ int recordCommand(const QStringList& words) {
     TAviCapture& engine = session.engine();
     AplicarConfiguracoesVideo(engine);
     engine.FileName = film;
+    // Set on the recording thread once the film is closed; StopRecording waits for it.
+    bool closedWhole = false;
+    engine.OnStop = [&closedWhole](bool resultao) {
+        closedWhole = resultao;
+    };
     engine.StartRecording();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     engine.StopRecording();
@@ -122,20 +147,34 @@ int recordCommand(const QStringList& words) {
         printError(engine.RecordingError().replace(QLatin1Char('\r'), QLatin1Char(' ')));
         return kFailure;
     }
+    const QString recorded = engine.PermitirCompactacao ? engine.RecordingTempFile() : film;
+    if (!closedWhole) {
+        // What did reach the disk stays, out of the work files when it was recorded there.
+        const QString kept =
+            engine.PermitirCompactacao ? keepUncompressed(recorded, film) : recorded;
+        printError(QStringLiteral("the recording could not be written completely (is the disk "
+                                  "full?); what was written is at %1")
+                       .arg(kept));
+        return kFailure;
+    }
     const int dropped = engine.DroppedFrames();
     if (engine.PermitirCompactacao) {
-        const QString temporary = engine.RecordingTempFile();
         bool compressed = false;
         try {
-            compressed = engine.CompressFile(temporary, film);
+            compressed = engine.CompressFile(recorded, film);
         } catch (const qdx::Exception& e) {
             printError(e.Message());
         }
-        QFile::remove(temporary);
         if (!compressed) {
-            printError(QStringLiteral("%1 was not written").arg(film));
+            // The recording is not lost: it moves out of the work files (which the programs
+            // clear at start) to a name beside the target.
+            const QString kept = keepUncompressed(recorded, film);
+            printError(QStringLiteral("%1 was not written: compression failed; the uncompressed "
+                                      "recording is kept at %2")
+                           .arg(film, kept));
             return kFailure;
         }
+        QFile::remove(recorded);
     }
     TAviCapture probe;
     if (!probe.ReadFileInfo(film)) {

@@ -8,10 +8,15 @@
 #include "platform/core/Exception.h"
 #include "shared/ArquivosImagem.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <new>
+#include <sys/stat.h>
+#include <vector>
 
 namespace qdx::cli {
 
@@ -49,13 +54,51 @@ int guarded(F&& operation) {
     return kFailure;
 }
 
-// The target of a film operation counts as written when it exists and holds a video stream.
-int filmResult(const QString& target) {
+// Which file a path names, so that a target put in place by an operation can be told from the
+// file that was there before (every film is written under a temporary name and renamed into
+// place, so a new film is a new file).
+struct FileIdentity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity identityOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {true, st.st_dev, st.st_ino};
+}
+
+// The target of a film operation counts as written when the operation put a new film in its
+// place that holds exactly the frames asked for.
+int filmResult(const QString& target, const FileIdentity& before, int frames) {
+    const FileIdentity after = identityOf(target);
     TAviCapture probe;
-    if (QFileInfo::exists(target) && probe.ReadFileInfo(target))
-        return kSuccess;
-    printError(QStringLiteral("%1 was not written").arg(target));
-    return kFailure;
+    if (!after.exists || after == before || !probe.ReadFileInfo(target)) {
+        printError(
+            before.exists
+                ? QStringLiteral("%1 was not written; the file there is as it was").arg(target)
+                : QStringLiteral("%1 was not written").arg(target));
+        return kFailure;
+    }
+    if (probe.Frames != frames) {
+        printError(QStringLiteral("%1 holds %2 frames instead of %3")
+                       .arg(target)
+                       .arg(probe.Frames)
+                       .arg(frames));
+        return kFailure;
+    }
+    return kSuccess;
+}
+
+// The frames of a film, first and last; false (with the reason said) when it cannot be read.
+bool filmFrames(TAviCapture& engine, const QString& film, int& first, int& last) {
+    if (engine.GetFrameRange(film, first, last))
+        return true;
+    printError(QStringLiteral("cannot read %1").arg(film));
+    return false;
 }
 
 } // namespace
@@ -155,16 +198,48 @@ static int rangeCommand(const char* name, const QStringList& words, bool copy) {
     FilmOptions options;
     if (!options.parse(line))
         return usageError(verb, options.error());
+    if (first > last)
+        return usageError(verb, QStringLiteral("the first frame %1 comes after the last frame %2")
+                                    .arg(first)
+                                    .arg(last));
     const QString source = line.positional()[0];
     const QString target = line.positional()[3];
     return guarded([&] {
         FilmSession session(options);
         TAviCapture& engine = session.engine();
+        int filmFirst = 0;
+        int filmLast = 0;
+        if (!filmFrames(engine, source, filmFirst, filmLast))
+            return kFailure;
+        // A range wholly outside the film is refused; one that runs past the end is cut to it.
+        if (first > filmLast || last < filmFirst) {
+            printError(QStringLiteral("frames %1 to %2 lie outside %3, whose frames are %4 to %5")
+                           .arg(first)
+                           .arg(last)
+                           .arg(source)
+                           .arg(filmFirst)
+                           .arg(filmLast));
+            return kFailure;
+        }
+        if (first < filmFirst || last > filmLast) {
+            const int cutFirst = std::max(first, filmFirst);
+            const int cutLast = std::min(last, filmLast);
+            printError(QStringLiteral("%1 has frames %2 to %3: taking frames %4 to %5")
+                           .arg(source)
+                           .arg(filmFirst)
+                           .arg(filmLast)
+                           .arg(cutFirst)
+                           .arg(cutLast));
+            first = cutFirst;
+            last = cutLast;
+        }
+        const int selected = last - first + 1;
+        const FileIdentity before = identityOf(target);
         if (copy)
             engine.CopySelection(options.sound(), first, last, source, target);
         else
             engine.RemoveSelection(options.sound(), first, last, source, target);
-        return filmResult(target);
+        return filmResult(target, before, copy ? selected : (filmLast - filmFirst + 1) - selected);
     });
 }
 
@@ -195,13 +270,19 @@ int splitCommand(const QStringList& words) {
         TAviCapture& engine = session.engine();
         int first = 0;
         int last = 0;
-        if (!engine.GetFrameRange(source, first, last))
+        if (!filmFrames(engine, source, first, last))
             return kFailure;
+        std::vector<FileIdentity> before;
+        for (int k = 1; k <= parts; ++k)
+            before.push_back(identityOf(TAviCapture::SplitPartName(target, k)));
         engine.SplitFilm(options.sound(), first, last, parts, source, target);
+        // The parts share the frames out as the engine does: the first ones take one more.
+        const int frames = last - first + 1;
         int result = kSuccess;
         for (int k = 1; k <= parts; ++k) {
             const QString part = TAviCapture::SplitPartName(target, k);
-            if (filmResult(part) != kSuccess)
+            const int expected = frames / parts + (k <= frames % parts ? 1 : 0);
+            if (filmResult(part, before[size_t(k - 1)], expected) != kSuccess)
                 result = kFailure;
             else
                 std::printf("%s\n", part.toLocal8Bit().constData());
@@ -236,8 +317,9 @@ int joinCommand(const QStringList& words) {
             films.append(film + QLatin1Char('=') + QString::number(probe.Frames));
             total += probe.Frames;
         }
+        const FileIdentity before = identityOf(target);
         engine.JoinFilms(options.sound(), films, target, total);
-        return filmResult(target);
+        return filmResult(target, before, total);
     });
 }
 
@@ -255,9 +337,21 @@ int compressCommand(const QStringList& words) {
     const QString target = line.positional()[1];
     return guarded([&] {
         FilmSession session(options);
-        if (!session.engine().CompressFile(source, target))
+        TAviCapture& engine = session.engine();
+        int first = 0;
+        int last = 0;
+        if (!filmFrames(engine, source, first, last))
             return kFailure;
-        return filmResult(target);
+        const FileIdentity before = identityOf(target);
+        // The target may be the source: it is replaced only by a complete film.
+        if (!engine.CompressFile(source, target)) {
+            printError(
+                before.exists
+                    ? QStringLiteral("%1 was not written; the file there is as it was").arg(target)
+                    : QStringLiteral("%1 was not written").arg(target));
+            return kFailure;
+        }
+        return filmResult(target, before, last - first + 1);
     });
 }
 
