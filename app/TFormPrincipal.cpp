@@ -11,6 +11,7 @@
 #include "app/ui/TStatusBar.h"
 #include "app/ui/WindowSystem.h"
 #include "avi/TAviCapture.h"
+#include "editor/FilmCommands.h"
 #include "platform/core/AppFolder.h"
 #include "platform/x11/ScreenSource.h"
 #include "shared/Configuracoes.h"
@@ -489,6 +490,22 @@ void TFormPrincipal::FormClose() {
 }
 
 void TFormPrincipal::closeEvent(QCloseEvent* event) {
+    // A film command still needs its window, its engine and its temporary files: the close waits
+    // until it has returned.
+    if (FilmCommands::Running() > 0) {
+        event->ignore();
+        if (!m_closeWaiting) {
+            m_closeWaiting = true;
+            connect(
+                &FilmCommands::instance(), &FilmCommands::Finished, this,
+                [this] {
+                    m_closeWaiting = false;
+                    close();
+                },
+                Qt::SingleShotConnection);
+        }
+        return;
+    }
     FormClose();
     event->accept();
     QCoreApplication::quit();

@@ -2,6 +2,7 @@
 
 #include "app/ui/TSkinData.h"
 #include "app/ui/TSkinStore.h"
+#include "editor/EditorHost.h"
 #include "platform/core/Prompts.h"
 #include "platform/core/TBitmap.h"
 
@@ -38,7 +39,7 @@ class ScreenSource;
 // menu, the tool bar, the banner strip, the status bar, the tray icon and the two global hot keys.
 // Creating it runs FormCreate; closing it (close box, Alt+F4) stores the skin and removes the
 // temporary files; the Exit commands end the program without those steps.
-class TFormPrincipal : public QMainWindow {
+class TFormPrincipal : public QMainWindow, public EditorHost {
 public:
     // `trayArea` replaces the desktop's notification area (tests); not owned.
     explicit TFormPrincipal(QWidget* parent = nullptr, TrayArea* trayArea = nullptr);
@@ -179,6 +180,14 @@ public:
     // The application's icon.
     static QIcon ApplicationIcon();
 
+    // What the film windows use of this window (EditorHost).
+    qdx::FileDialogRequest& SaveDialogVideoRequest() override { return SaveDialogVideo; }
+    QString StatusText(int panel) const override;
+    void SetStatusText(int panel, const QString& text) override;
+    void SaveShownFrame(QMdiSubWindow* window) override;
+    // Puts a new film window into the area, centred, and activates it.
+    void MostrarJanelaFilme(QMdiSubWindow* window);
+
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -206,6 +215,8 @@ private:
     QActionGroup* m_skinPopupGroup = nullptr;
     Qt::WindowStates m_stateBeforeHiding = Qt::WindowMaximized;
     bool m_hidingQueued = false;
+    // A close that came while a film command ran: done when the command returns.
+    bool m_closeWaiting = false;
 };
 
 // The program's main window while it exists.

@@ -6,6 +6,7 @@
 #include "app/TSplashF.h"
 #include "app/ui/HelpWindow.h"
 #include "avi/TAviCapture.h"
+#include "editor/TFormSplit.h"
 #include "platform/core/AppFolder.h"
 #include "shared/ArquivosImagem.h"
 #include "shared/ConfiguracoesVideo.h"
@@ -148,8 +149,33 @@ void TFormPrincipal::Comprimir1Click(QObject*) {
         MensagemInformacao(QStringLiteral("File compress successfully!"));
 }
 
+void TFormPrincipal::MostrarJanelaFilme(QMdiSubWindow* window) {
+    MdiArea->addSubWindow(window);
+    // Opens centred in the client area.
+    const QSize area = MdiArea->viewport()->size();
+    window->move(std::max(0, (area.width() - window->width()) / 2),
+                 std::max(0, (area.height() - window->height()) / 2));
+    window->show();
+    MdiArea->setActiveSubWindow(window);
+}
+
 void TFormPrincipal::AviSplit1Click(QObject*) {
-    // The split window arrives with the film editor; the entry exists already.
+    MostrarJanelaFilme(new TFormSplit(this));
+}
+
+QString TFormPrincipal::StatusText(int panel) const {
+    return panel < StatusBar->PanelCount() ? StatusBar->Panel(panel).Text : QString();
+}
+
+void TFormPrincipal::SetStatusText(int panel, const QString& text) {
+    if (panel < StatusBar->PanelCount())
+        StatusBar->SetPanelText(panel, text);
+}
+
+void TFormPrincipal::SaveShownFrame(QMdiSubWindow* window) {
+    if (window)
+        MdiArea->setActiveSubWindow(window);
+    SalvarClick(window);
 }
 
 void TFormPrincipal::ToolsJoin1Click(QObject*) {
