@@ -42,15 +42,15 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
     SpeedButtonSalvar->setAccessibleName(SpeedButtonSalvar->text());
     SpeedButtonSalvar->setToolTip(
         QStringLiteral("Save the selected frame as image (bmp, gif, jpg, wmf)"));
-    SpeedButtonApagar =
-        commandButton("SpeedButtonApagar", QStringLiteral("Remove selected frames"),
-                      QStringLiteral("Create new AVI without selected frames"));
-    SpeedButtonCrairNovo =
-        commandButton("SpeedButtonCrairNovo", QStringLiteral("Create new AVI with selected frames."),
-                      QStringLiteral("Create new archive wiht selected frames"));
+    SpeedButtonApagar = commandButton("SpeedButtonApagar", QStringLiteral("Remove selected frames"),
+                                      QStringLiteral("Create new AVI without selected frames"));
+    SpeedButtonCrairNovo = commandButton("SpeedButtonCrairNovo",
+                                         QStringLiteral("Create new AVI with selected frames."),
+                                         QStringLiteral("Create new archive wiht selected frames"));
     SpeedButtonDividir->setText(QStringLiteral("SplitAVI in some archives "));
     SpeedButtonDividir->setAccessibleName(QStringLiteral("Split AVI"));
-    SpeedButtonDividir->setToolTip(QStringLiteral("SplitAVI in some parts, each part in one archive."));
+    SpeedButtonDividir->setToolTip(
+        QStringLiteral("SplitAVI in some parts, each part in one archive."));
     SpeedButtonDividir->setAccessibleDescription(SpeedButtonDividir->toolTip());
     CheckBoxSom->setText(QStringLiteral("Manter Som"));
     CheckBoxSom->setAccessibleName(CheckBoxSom->text());
@@ -90,8 +90,8 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
     auto* row = new QHBoxLayout;
     auto* buttons = new QGridLayout;
     buttons->setSpacing(2);
-    for (QPushButton* b : {SpeedButtonSalvar, SpeedButtonApagar, SpeedButtonCrairNovo,
-                           SpeedButtonDividir})
+    for (QPushButton* b :
+         {SpeedButtonSalvar, SpeedButtonApagar, SpeedButtonCrairNovo, SpeedButtonDividir})
         b->setFixedSize(221, 27);
     buttons->addWidget(SpeedButtonSalvar, 0, 0);
     buttons->addWidget(SpeedButtonApagar, 0, 1);

@@ -83,8 +83,8 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
     const bool edits = !event->text().isEmpty() || event->key() == Qt::Key_Backspace ||
                        event->key() == Qt::Key_Delete || event->matches(QKeySequence::Paste) ||
                        event->matches(QKeySequence::Cut);
-    const bool control = (event->modifiers() & Qt::ControlModifier) && !event->matches(QKeySequence::Paste) &&
-                         !event->matches(QKeySequence::Cut);
+    const bool control = (event->modifiers() & Qt::ControlModifier) &&
+                         !event->matches(QKeySequence::Paste) && !event->matches(QKeySequence::Cut);
     if (edits && !control) {
         QChar key = event->text().isEmpty() ? QChar(0x7f) : event->text().at(0);
         if (event->key() == Qt::Key_Backspace)

@@ -124,7 +124,9 @@ TVisualizadorFilme::TVisualizadorFilme(EditorHost* host, QWidget* parent)
     LabelNumeroPartes = label(QStringLiteral("Nº of parts:"));
     SpinEditNumeroPartes = spin("SpinEditNumeroPartes", LabelNumeroPartes);
     // The part count changes only through its arrows: every typed key is swallowed.
-    SpinEditNumeroPartes->OnKeyPress = [](QChar& key) { key = QChar(); };
+    SpinEditNumeroPartes->OnKeyPress = [](QChar& key) {
+        key = QChar();
+    };
     SpinEditNumeroPartes->setContextMenuPolicy(Qt::NoContextMenu);
     LabelTamanhoPartes = label(QStringLiteral("Size:"));
     SpinEditTamanhoPartes = spin("SpinEditTamanhoPartes", LabelTamanhoPartes);
@@ -419,8 +421,7 @@ void TVisualizadorFilme::SpinEditZoomChange() {
     Imagem->SetAutoSize(false);
     Imagem->SetStretch(true);
     const double zoom = double(SpinEditZoom->Value());
-    Imagem->resize(roundEven(zoom / 100.0 * LarguraQuadro),
-                   roundEven(zoom / 100.0 * AlturaQuadro));
+    Imagem->resize(roundEven(zoom / 100.0 * LarguraQuadro), roundEven(zoom / 100.0 * AlturaQuadro));
     AlinharImage();
 }
 
@@ -527,8 +528,8 @@ void TVisualizadorFilme::AviCaptureProgress(int I, TAviCapture*, bool&) {
     }
 }
 
-void TVisualizadorFilme::AviCaptureExtractFramesProgress(int Max, int Min, int Value,
-                                                         TAviCapture*, bool&) {
+void TVisualizadorFilme::AviCaptureExtractFramesProgress(int Max, int Min, int Value, TAviCapture*,
+                                                         bool&) {
     try {
         ProgressBarCompactar->setRange(Min, Max);
         ProgressBarCompactar->setValue(Value);
@@ -598,8 +599,7 @@ void TVisualizadorFilme::DividirFilme() {
         const qint64 parts = SpinEditNumeroPartes->Value();
         if (parts <= 0 || last < first)
             return;
-        AviCapture->SplitFilm(CheckBoxSom->isChecked(), first, last, int(parts), NomeFilme,
-                              target);
+        AviCapture->SplitFilm(CheckBoxSom->isChecked(), first, last, int(parts), NomeFilme, target);
     });
 }
 

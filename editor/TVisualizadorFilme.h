@@ -73,11 +73,11 @@ public:
     TAviCapture* AviCapture;
 
     // Window state.
-    QString NomeFilme;         // the film last loaded; not cleared by closing it
-    qint64 TamanhoFilme = 0;   // size of its file in bytes
-    int LarguraQuadro = 0;     // natural frame size, stored by AjustarTamanhoTela
+    QString NomeFilme;       // the film last loaded; not cleared by closing it
+    qint64 TamanhoFilme = 0; // size of its file in bytes
+    int LarguraQuadro = 0;   // natural frame size, stored by AjustarTamanhoTela
     int AlturaQuadro = 0;
-    qint64 TamanhoParte = 0;   // part size of a split, in bytes
+    qint64 TamanhoParte = 0; // part size of a split, in bytes
     qint64 KB = 0;
     double MB = 0, GB = 0, TB = 0;
 

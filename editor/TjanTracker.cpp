@@ -75,8 +75,8 @@ void TjanTracker::computeHitRect() {
 
 void TjanTracker::computeThumbRect() {
     const int top = (across() - thumbAcross()) / 2;
-    m_thumbRect = oriented(m_thumbPos - thumbAlong() / 2, m_thumbPos + thumbAlong() / 2, top,
-                           across() - top);
+    m_thumbRect =
+        oriented(m_thumbPos - thumbAlong() / 2, m_thumbPos + thumbAlong() / 2, top, across() - top);
 }
 
 void TjanTracker::computeSelectionRect() {
@@ -115,9 +115,9 @@ int TjanTracker::valueFromPosition(int position) const {
 }
 
 int TjanTracker::positionFromValue(int value) const {
-    return m_trackStart + roundEven((double(value) - double(m_minimum)) /
-                                    (double(m_maximum) - double(m_minimum)) *
-                                    double(m_trackEnd - m_trackStart));
+    return m_trackStart +
+           roundEven((double(value) - double(m_minimum)) / (double(m_maximum) - double(m_minimum)) *
+                     double(m_trackEnd - m_trackStart));
 }
 
 void TjanTracker::computeSelectionPixels() {

@@ -46,7 +46,9 @@ public:
     // A rectangle as the painting works with it: right and bottom lie just outside.
     struct Rect {
         int left = 0, top = 0, right = 0, bottom = 0;
-        bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
+        bool contains(int x, int y) const {
+            return x >= left && x < right && y >= top && y < bottom;
+        }
         bool operator==(const Rect&) const = default;
     };
 
@@ -133,7 +135,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    template <class T> void store(T& field, const T& value) {
+    template <class T>
+    void store(T& field, const T& value) {
         field = value;
         update();
     }

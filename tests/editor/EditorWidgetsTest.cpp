@@ -26,9 +26,13 @@ struct Mouse {
         QMouseEvent event(type, local, tracker.mapToGlobal(local), button, held, modifiers);
         QApplication::sendEvent(&tracker, &event);
     }
-    void press(int x, int y) { send(QEvent::MouseButtonPress, x, y, Qt::LeftButton, Qt::LeftButton); }
+    void press(int x, int y) {
+        send(QEvent::MouseButtonPress, x, y, Qt::LeftButton, Qt::LeftButton);
+    }
     void move(int x, int y) { send(QEvent::MouseMove, x, y, Qt::NoButton, Qt::LeftButton); }
-    void release(int x, int y) { send(QEvent::MouseButtonRelease, x, y, Qt::LeftButton, Qt::NoButton); }
+    void release(int x, int y) {
+        send(QEvent::MouseButtonRelease, x, y, Qt::LeftButton, Qt::NoButton);
+    }
 };
 
 // A slider as the film windows lay it out: 14 pixels high, thumb 7 x 10, no caption.
@@ -128,11 +132,10 @@ TEST(FrameSlider, GeometryAndConversionsRoundHalvesToEven) {
     // Range 0..64: value = round((x - 15) / 2) from the mouse.
     t.SetMaximum(64);
     std::vector<int> values;
-    QObject::connect(&t, &TjanTracker::onChangedValue,
-                     [&](TjanTracker* sender, int v) {
-                         EXPECT_EQ(sender, &t);
-                         values.push_back(v);
-                     });
+    QObject::connect(&t, &TjanTracker::onChangedValue, [&](TjanTracker* sender, int v) {
+        EXPECT_EQ(sender, &t);
+        values.push_back(v);
+    });
     Mouse mouse{t};
     for (int x : {16, 18, 20, 22}) {
         mouse.press(x, 12);
@@ -158,7 +161,9 @@ TEST(FrameSlider, MouseDragsTheThumbAndShiftDrawsTheSelection) {
     std::vector<int> values;
     QObject::connect(&t, &TjanTracker::onChangedValue,
                      [&](TjanTracker*, int v) { values.push_back(v); });
-    const auto pixelOf = [](int value) { return 8 + int(std::nearbyint(value * 0.94)); };
+    const auto pixelOf = [](int value) {
+        return 8 + int(std::nearbyint(value * 0.94));
+    };
 
     // Outside the hit rectangle (above, below, in the margins) nothing happens.
     Mouse mouse{t};
@@ -219,7 +224,9 @@ TEST(FrameSlider, PaintsTrackBandBorderAndThumb) {
     t.SetSelEnd(60);
     t.SetValue(90);
     QImage picture = t.grab().toImage();
-    const auto at = [&](int x, int y) { return QColor(picture.pixel(x, y)); };
+    const auto at = [&](int x, int y) {
+        return QColor(picture.pixel(x, y));
+    };
     // Track rectangle 8..102 x 4..10: a black top and left edge, the band inside it in blue
     // between the selection pixels (27 and 64), grey track elsewhere, silver background outside.
     EXPECT_EQ(at(30, 4), QColor(Qt::black));
