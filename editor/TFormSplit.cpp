@@ -202,10 +202,7 @@ void TFormSplit::SpeedButtonSalvarClick() {
 }
 
 void TFormSplit::SpeedButtonApagarClick() {
-    ComandoFilme([this](const QString& target) {
-        AviCapture->RemoveSelection(CheckBoxSom->isChecked(), TrackerVideo->SelStart() - 1,
-                                    TrackerVideo->SelEnd() - 1, NomeFilme, target);
-    });
+    ComandoSelecao(&TAviCapture::RemoveSelection);
 }
 
 void TFormSplit::SpeedButtonCrairNovoClick() {

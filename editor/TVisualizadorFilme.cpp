@@ -584,11 +584,15 @@ void TVisualizadorFilme::SemComandoEmCurso(const std::function<void()>& comando)
     comando();
 }
 
-void TVisualizadorFilme::CopiarSelecao() {
-    ComandoFilme([this](const QString& target) {
-        AviCapture->CopySelection(CheckBoxSom->isChecked(), TrackerVideo->SelStart() - 1,
-                                  TrackerVideo->SelEnd() - 1, NomeFilme, target);
+void TVisualizadorFilme::ComandoSelecao(OperacaoSelecao operacao) {
+    ComandoFilme([this, operacao](const QString& target) {
+        (AviCapture->*operacao)(CheckBoxSom->isChecked(), TrackerVideo->SelStart() - 1,
+                                TrackerVideo->SelEnd() - 1, NomeFilme, target);
     });
+}
+
+void TVisualizadorFilme::CopiarSelecao() {
+    ComandoSelecao(&TAviCapture::CopySelection);
 }
 
 void TVisualizadorFilme::DividirFilme() {

@@ -134,6 +134,10 @@ protected:
     // after a failure). Needs the film name to name an existing file. A second command while one
     // runs is ignored.
     void ComandoFilme(const std::function<void(const QString& target)>& operacao);
+    // A film command on the selected range (slider SelStart - 1 .. SelEnd - 1, both included).
+    using OperacaoSelecao = void (TAviCapture::*)(bool keepSound, int first, int last,
+                                                  const QString& source, const QString& target);
+    void ComandoSelecao(OperacaoSelecao operacao);
     // The same without the film precondition (the join window needs a non-empty list instead).
     void ExecutarComandoFilme(const std::function<void(const QString& target)>& operacao);
     // Runs a command that reloads or closes the film, unless a film command runs: that command
