@@ -24,7 +24,6 @@ QPushButton* commandButton(const char* name, const QString& caption, const QStri
     auto* b = new QPushButton(caption);
     b->setObjectName(QLatin1String(name));
     b->setToolTip(hint);
-    b->setAccessibleName(caption.trimmed());
     b->setAccessibleDescription(hint);
     b->setFocusPolicy(Qt::NoFocus);
     return b;
@@ -39,7 +38,6 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
     SpeedButton3 = commandButton("SpeedButton3", QStringLiteral("Select Archive"), QString());
     SpeedButtonFechar = commandButton("SpeedButtonFechar", QStringLiteral("Close AVI"), QString());
     SpeedButtonSalvar->setText(QStringLiteral("Save scene of the film as image"));
-    SpeedButtonSalvar->setAccessibleName(SpeedButtonSalvar->text());
     SpeedButtonSalvar->setToolTip(
         QStringLiteral("Save the selected frame as image (bmp, gif, jpg, wmf)"));
     SpeedButtonApagar = commandButton("SpeedButtonApagar", QStringLiteral("Remove selected frames"),
@@ -48,7 +46,6 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
                                          QStringLiteral("Create new AVI with selected frames."),
                                          QStringLiteral("Create new archive wiht selected frames"));
     SpeedButtonDividir->setText(QStringLiteral("SplitAVI in some archives "));
-    SpeedButtonDividir->setAccessibleName(QStringLiteral("Split AVI"));
     SpeedButtonDividir->setToolTip(
         QStringLiteral("SplitAVI in some parts, each part in one archive."));
     SpeedButtonDividir->setAccessibleDescription(SpeedButtonDividir->toolTip());
@@ -91,8 +88,13 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
     auto* buttons = new QGridLayout;
     buttons->setSpacing(2);
     for (QPushButton* b :
-         {SpeedButtonSalvar, SpeedButtonApagar, SpeedButtonCrairNovo, SpeedButtonDividir})
-        b->setFixedSize(221, 27);
+         {SpeedButtonSalvar, SpeedButtonApagar, SpeedButtonCrairNovo, SpeedButtonDividir}) {
+        // 221 x 27 where the window is wide enough; narrower rather than overlapping.
+        b->setFixedHeight(27);
+        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 16);
+        b->setMaximumWidth(221);
+        b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
     buttons->addWidget(SpeedButtonSalvar, 0, 0);
     buttons->addWidget(SpeedButtonApagar, 0, 1);
     buttons->addWidget(SpeedButtonCrairNovo, 1, 0);
@@ -140,7 +142,7 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
     layout->addWidget(Splitter1, 1);
     layout->addWidget(StatusBar);
     setWidget(client);
-    resize(764, 469);
+    resize(QSize(764, 469).expandedTo(client->minimumSizeHint() + QSize(8, 30)));
     Splitter1->setSizes({469 - 95, 95});
 
     using qdx::ui::guarded;

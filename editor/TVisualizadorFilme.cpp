@@ -75,7 +75,7 @@ TVisualizadorFilme::TVisualizadorFilme(EditorHost* host, QWidget* parent)
         auto* b = new QPushButton(caption);
         b->setObjectName(QLatin1String(name));
         b->setToolTip(hint);
-        b->setAccessibleName(caption.trimmed());
+        // The accessible name is the caption, as Qt derives it (also after a caption change).
         b->setAccessibleDescription(hint);
         b->setFocusPolicy(Qt::NoFocus);
         return b;
