@@ -89,12 +89,10 @@ protected:
                      height, width * 3, QImage::Format_RGB888);
         return image.copy();
     }
-    // The sound of a written film plays as long as its frames (25 per second, 44100 samples
-    // per second). The engine's sound copy is exact to the sample in its own tests; here the
-    // window must pass the right range and the keep-sound flag, so one frame of slack is allowed.
+    // The sound of a written film plays exactly as long as its frames (25 per second, 44100
+    // samples per second).
     static void expectSoundOfFrames(const QString& film, int frames) {
-        const qint64 samples = probeAudioSamples(film);
-        EXPECT_NEAR(double(samples), frames * 44100.0 / 25, 44100.0 / 25 + 1) << film.toStdString();
+        EXPECT_EQ(probeAudioSamples(film), qint64(frames) * 44100 / 25) << film.toStdString();
     }
     static QImage shown(const TFormSplit* w) {
         return w->Imagem->Picture().Image().convertToFormat(QImage::Format_RGB888);
