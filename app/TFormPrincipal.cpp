@@ -2,6 +2,7 @@
 
 #include "app/MostrarErro.h"
 #include "app/ShortcutKeys.h"
+#include "app/TFormExplorer.h"
 #include "app/hotkeys/THotKeyManager.h"
 #include "app/trayicon/TTaskBarIcon.h"
 #include "app/ui/ApagarTemporarios.h"
@@ -112,6 +113,10 @@ TFormPrincipal::~TFormPrincipal() {
     // Picture windows ask nothing when the program ends.
     for (QMdiSubWindow* child : MdiArea->subWindowList())
         child->setAttribute(Qt::WA_DeleteOnClose, false);
+    // Image browsers stop their workers while the rest of the window is still whole.
+    for (QMdiSubWindow* child : MdiArea->subWindowList())
+        if (qobject_cast<TFormExplorer*>(child))
+            delete child;
     if (FormPrincipal == this)
         FormPrincipal = nullptr;
 }

@@ -1,6 +1,7 @@
 // The commands of the main window: menus, tool bar, tray menu and hot keys.
 
 #include "app/PictureSource.h"
+#include "app/TFormExplorer.h"
 #include "app/TFormImagem.h"
 #include "app/TFormPrincipal.h"
 #include "app/TSplashF.h"
@@ -81,7 +82,11 @@ void TFormPrincipal::SalvarcomoClick(QObject*) {
 }
 
 void TFormPrincipal::Visualizarimagens1Click(QObject*) {
-    // The image browser window arrives with its own work; the entry exists already.
+    // A new browser every time: several can be open, each with its own list and worker.
+    auto* form = new TFormExplorer;
+    MdiArea->addSubWindow(form);
+    form->showMaximized();
+    MdiArea->setActiveSubWindow(form);
 }
 
 void TFormPrincipal::CapturartelaClick(QObject*) {

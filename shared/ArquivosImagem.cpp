@@ -11,7 +11,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
 #include <span>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using qdx::PictureError;
 
@@ -79,7 +85,49 @@ void SalvarImagem(const TBitmap& bitmap, const QString& nome) {
         failed(file.errorString());
 }
 
+namespace {
+
+// Reads a whole picture file. Only regular files are opened, and without waiting: a named pipe or
+// a device that bears a picture's name would otherwise block the reader forever.
+QByteArray lerArquivo(const QString& caminho) {
+    const QByteArray native = QFile::encodeName(caminho);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw PictureError(QString::fromLocal8Bit(std::strerror(errno)));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw PictureError(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode))
+        throw PictureError(QStringLiteral("it is not a regular file."));
+    if (info.st_size > qdx::kMaxPictureFileBytes)
+        throw PictureError(QStringLiteral("the file is too large (%1 bytes).").arg(info.st_size));
+    QByteArray data(qsizetype(info.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw PictureError(QString::fromLocal8Bit(std::strerror(errno)));
+        if (n == 0)
+            break; // the file shrank meanwhile: decode what is there
+        done += n;
+    }
+    data.truncate(done);
+    return data;
+}
+
+} // namespace
+
 TBitmap CarregarImagem(const QString& caminho) {
+    return CarregarImagem(caminho, QSize());
+}
+
+TBitmap CarregarImagem(const QString& caminho, QSize atLeast) {
     const QString extensao = ExtensaoImagem(caminho).toLower();
     auto failed = [&](const QString& reason) {
         return PictureError(QStringLiteral("Cannot open %1: %2").arg(nativePath(caminho), reason));
@@ -99,24 +147,17 @@ TBitmap CarregarImagem(const QString& caminho) {
         throw failed(
             QStringLiteral("\"%1\" is not a picture file type that can be opened.").arg(extensao));
 
-    QFile file(caminho);
-    if (!file.open(QIODevice::ReadOnly))
-        throw failed(file.errorString());
-    if (file.size() > qdx::kMaxPictureFileBytes)
-        throw failed(QStringLiteral("the file is too large (%1 bytes).").arg(file.size()));
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw failed(file.errorString());
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(data.constData()),
-                                         size_t(data.size()));
     try {
+        const QByteArray data = lerArquivo(caminho);
+        const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(data.constData()),
+                                             size_t(data.size()));
         switch (tipo) {
         case Tipo::Bmp:
             return qdx::BmpFile::decode(bytes);
         case Tipo::Gif:
             return qdx::GifFile::decode(bytes);
         case Tipo::Jpeg:
-            return qdx::JpegFile::decode(bytes);
+            return qdx::JpegFile::decodeAtLeast(bytes, atLeast);
         case Tipo::Wmf:
             return qdx::WmfFile::decode(bytes);
         case Tipo::Ico:

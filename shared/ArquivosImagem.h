@@ -5,6 +5,7 @@
 
 #include "platform/core/TBitmap.h"
 
+#include <QSize>
 #include <QString>
 
 // The extension of a file name: the text from its last "." (in the whole path, folders
@@ -31,7 +32,12 @@ void SalvarImagem(const TBitmap& bitmap, const QString& nome);
 // metafile's size) and ".ico" (the largest image drawn on white). Throws qdx::PictureError naming
 // the file and the reason for a missing or unreadable file, another extension, or a malformed
 // picture.
+// Only regular files are read (a named pipe or device is refused at once rather than waited on).
 TBitmap CarregarImagem(const QString& caminho);
+
+// The same for a thumbnail of at least `atLeast` pixels each way: a JPEG comes back reduced by
+// libjpeg's DCT scaling to the smallest size not below it; other formats come back whole.
+TBitmap CarregarImagem(const QString& caminho, QSize atLeast);
 
 // The same without exceptions, for callers that only need to know whether it worked: true and
 // the picture in `bitmap`, or false (the bitmap is then of no use).

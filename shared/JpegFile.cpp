@@ -182,6 +182,19 @@ QByteArray JpegFile::encode(const TBitmap& bitmap, int quality) {
 }
 
 TBitmap JpegFile::decode(std::span<const uint8_t> file) {
+    return decodeAtLeast(file, QSize());
+}
+
+// The smallest scale M/8 (M = 1..8) at which libjpeg's output is at least `atLeast` in both
+// directions; libjpeg rounds scaled sizes up.
+static unsigned scaleEighths(int64_t width, int64_t height, QSize atLeast) {
+    for (unsigned m = 1; m < 8; ++m)
+        if ((width * m + 7) / 8 >= atLeast.width() && (height * m + 7) / 8 >= atLeast.height())
+            return m;
+    return 8;
+}
+
+TBitmap JpegFile::decodeAtLeast(std::span<const uint8_t> file, QSize atLeast) {
     if (file.size() < 4 || file[0] != 0xFF || file[1] != 0xD8)
         throw PictureError(QStringLiteral("The file is not a JPEG picture (no start marker)."));
 
@@ -201,12 +214,25 @@ TBitmap JpegFile::decode(std::span<const uint8_t> file) {
     if (!ok)
         failWith("The JPEG file is damaged", d.errors);
 
-    const int64_t width = d.cinfo.image_width;
-    const int64_t height = d.cinfo.image_height;
+    const bool scaled = atLeast.isValid();
+    if (scaled && d.cinfo.image_width > 0 && d.cinfo.image_height > 0) {
+        // DCT scaling: the reduced picture comes straight out of the coefficients, and fast
+        // integer transforms and plain upsampling are good enough for a picture this small.
+        d.cinfo.scale_num = scaleEighths(d.cinfo.image_width, d.cinfo.image_height, atLeast);
+        d.cinfo.scale_denom = 8;
+        d.cinfo.dct_method = JDCT_IFAST;
+        d.cinfo.do_fancy_upsampling = FALSE;
+        ok = guarded(d.errors, [&] { jpeg_calc_output_dimensions(&d.cinfo); });
+        if (!ok)
+            failWith("The JPEG file is damaged", d.errors);
+    }
+    // The limit applies to what is allocated: the full picture, or the reduced one.
+    const int64_t width = scaled ? d.cinfo.output_width : d.cinfo.image_width;
+    const int64_t height = scaled ? d.cinfo.output_height : d.cinfo.image_height;
     if (width <= 0 || height <= 0 || width * height > kMaxPicturePixels)
         throw PictureError(QStringLiteral("The JPEG picture has an unusable size (%1 x %2).")
-                               .arg(width)
-                               .arg(height));
+                               .arg(d.cinfo.image_width)
+                               .arg(d.cinfo.image_height));
 
     enum class Kind { Colour, Grey, Cmyk } kind = Kind::Colour;
     QImage image;

@@ -5,6 +5,7 @@
 #include "platform/core/TBitmap.h"
 
 #include <QByteArray>
+#include <QSize>
 
 #include <cstdint>
 #include <span>
@@ -21,6 +22,12 @@ public:
     // palette, CMYK ones as 24-bit colour. A file cut short keeps the rows it holds (the rest is
     // grey), as viewers show it. A malformed file throws PictureError with libjpeg's reason.
     static TBitmap decode(std::span<const uint8_t> file);
+
+    // The same, reduced by libjpeg's DCT scaling (1/8 to 8/8) to the smallest size that is not
+    // below `atLeast` in either direction (the whole picture when it is smaller); an invalid size
+    // decodes the whole picture. Only the reduced picture is allocated, so a thumbnail of a large
+    // photograph costs a fraction of a full decode in time and memory.
+    static TBitmap decodeAtLeast(std::span<const uint8_t> file, QSize atLeast);
 };
 
 } // namespace qdx

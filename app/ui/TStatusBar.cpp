@@ -3,6 +3,7 @@
 #include "app/ui/ErrorRoute.h"
 
 #include <QPainter>
+#include <QStringList>
 #include <QStyle>
 #include <QStyleOption>
 
@@ -20,6 +21,11 @@ void TStatusBar::SetPanelText(int index, const QString& text) {
         return;
     m_panels[index].Text = text;
     update(PanelRect(index));
+    // The texts also reach the accessibility bus, as the bar's description.
+    QStringList texts;
+    for (const TStatusPanel& panel : m_panels)
+        texts.append(panel.Text);
+    setAccessibleDescription(texts.join(QLatin1String(" | ")));
 }
 
 QRect TStatusBar::PanelRect(int index) const {
