@@ -25,7 +25,7 @@ TShellTreeView::TShellTreeView(QWidget* parent) : QTreeWidget(parent) {
     addFolder(root, QStringLiteral("/"), QStringLiteral("/"));
     const QString home = QDir::homePath();
     if (home != QLatin1String("/") && QFileInfo(home).isDir())
-        addFolder(root, home, home);
+        addFolder(root, QFileInfo(home).fileName(), home);
     root->setExpanded(true);
 
     connect(this, &QTreeWidget::itemExpanded, this, &TShellTreeView::loadChildren);

@@ -4,7 +4,8 @@
 #include <QTreeWidget>
 
 // The image browser's directory tree. The root node stands for the computer and reports "Drives"
-// (Linux has no drives); its children are the file-system root "/" and the user's home folder.
+// (Linux has no drives); its children are the file-system root "/" and the user's home folder
+// (captioned with its name).
 // Every folder shows its subfolders when it is expanded, read then and not before, so the disk is
 // never walked as a whole. Hidden folders (a name beginning with ".") and symbolic links are not
 // shown: a link cannot lead the tree in a circle.
