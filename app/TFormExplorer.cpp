@@ -102,7 +102,6 @@ TFormExplorer::TFormExplorer(QWidget* parent)
     ListView->setWrapping(true);
     ListView->setWordWrap(true);
     ListView->setTextElideMode(Qt::ElideMiddle);
-    ListView->setUniformItemSizes(true);
     ListView->setLayoutMode(QListView::Batched);
     ListView->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView->setSpacing(5);

@@ -232,8 +232,46 @@ recording() {
     stop_xvfb
 }
 
+# Image browser: thumbnails of 200 JPEG photographs (1920x1080, then 6000x4000) for the "Pequeno"
+# cell of a maximised browser (85x47), against ImageMagick's mogrify with the JPEG size hint over
+# the same files; then fills of 1,000 and 10,000 small pictures (time and resident memory).
+# BROWSER_COUNTS overrides the fill counts (e.g. "500 5000" when time is short).
+browser() {
+    echo "== browser"
+    local cell_w=85 cell_h=47 size
+    for size in 1920x1080 6000x4000; do
+        local folder="$work/photos-$size"
+        mkdir -p "$folder"
+        # Ten distinct photographs, each under twenty names.
+        for i in 0 1 2 3 4 5 6 7 8 9; do
+            convert -seed "$i" -size "$size" plasma:fractal -quality 90 "$folder/p$i-00.jpg"
+            for j in $(seq -w 1 19); do ln "$folder/p$i-00.jpg" "$folder/p$i-$j.jpg"; done
+        done
+        local ours_line ours_pps mog_ms mog_pps
+        ours_line=$("$build/bin/browser_bench" thumbs "$folder" "$cell_w" "$cell_h")
+        "$build/bin/browser_bench" thumbs "$folder" "$cell_w" "$cell_h" >/dev/null
+        ours_line=$("$build/bin/browser_bench" thumbs "$folder" "$cell_w" "$cell_h")
+        ours_pps=$(echo "$ours_line" | sed -n 's/.*: \([0-9.]*\) pictures\/s.*/\1/p')
+        mkdir -p "$work/mogrify"
+        mog_ms=$(median_ms 3 "mogrify -path $work/mogrify -define jpeg:size=${cell_w}x${cell_h} -thumbnail ${cell_w}x${cell_h}! $folder/*.jpg")
+        mog_pps=$(/usr/bin/python3 -c "print('%.1f' % (200 / ($mog_ms / 1000)))")
+        echo "$size: ours $ours_line"
+        echo "$size: mogrify $mog_ms ms for 200 = $mog_pps pictures/s; ratio $(ratio "$ours_pps" "$mog_pps") (target >= 5)"
+        rm -rf "$folder" "$work/mogrify"
+    done
+    local counts=${BROWSER_COUNTS:-"1000 10000"} n
+    convert -size 64x48 gradient:red-blue -quality 90 "$work/small.jpg"
+    for n in $counts; do
+        local folder="$work/small-$n"
+        mkdir -p "$folder"
+        /usr/bin/python3 -c 'import os,sys; [os.link(sys.argv[1], "%s/s%05d.jpg" % (sys.argv[2], i)) for i in range(int(sys.argv[3]))]' "$work/small.jpg" "$folder" "$n"
+        echo "$n small pictures: $("$build/bin/browser_bench" fill "$folder")"
+        rm -rf "$folder"
+    done
+}
+
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(pictures films compress screen recording container mainprogram)
+[ ${#groups[@]} -gt 0 ] || groups=(pictures films compress screen recording container mainprogram browser)
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
 for group in "${groups[@]}"; do
     "$group"
