@@ -1,7 +1,5 @@
 #include "app/TFormPrincipal.h"
 
-#include "app/MostrarErro.h"
-#include "app/ShortcutKeys.h"
 #include "app/TFormExplorer.h"
 #include "app/hotkeys/THotKeyManager.h"
 #include "app/trayicon/TTaskBarIcon.h"
@@ -9,9 +7,11 @@
 #include "app/ui/ErrorRoute.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/InternetState.h"
+#include "app/ui/ShortcutKeys.h"
 #include "app/ui/TStatusBar.h"
 #include "app/ui/WindowSystem.h"
 #include "avi/TAviCapture.h"
+#include "dialogs/TFormErro.h"
 #include "editor/FilmCommands.h"
 #include "platform/core/AppFolder.h"
 #include "platform/x11/ScreenSource.h"
@@ -668,7 +668,7 @@ void TFormPrincipal::AviCaptureExtractFramesProgress(int Max, int Min, int Value
 }
 
 void TFormPrincipal::ApplicationEventsException(QObject* Sender, const std::exception& E) {
-    MostrarErro(E, Sender);
+    MostrarErro(E, Sender, this);
 }
 
 bool TFormPrincipal::ApplicationHelp(uint16_t Command, int32_t Data, bool& CallHelp) {

@@ -2,6 +2,7 @@
 
 #include "app/ui/TSkinData.h"
 #include "app/ui/TSkinStore.h"
+#include "dialogs/TJanelaPrincipal.h"
 #include "editor/EditorHost.h"
 #include "platform/core/Prompts.h"
 #include "platform/core/TBitmap.h"
@@ -142,6 +143,8 @@ public:
     void AviSplit1Click(QObject* Sender);
     void ToolsJoin1Click(QObject* Sender);
     void ConfiguracaoClick(QObject* Sender);
+    // What the configuration dialog changes in this window on OK.
+    TJanelaPrincipal PecasConfiguracao();
     void Configuraes2Click(QObject* Sender);
     void ToolButton19Click(QObject* Sender);
     void SobreoQuadrix1Click(QObject* Sender);

@@ -7,6 +7,8 @@
 #include "app/TSplashF.h"
 #include "app/ui/HelpWindow.h"
 #include "avi/TAviCapture.h"
+#include "dialogs/TFormConfiguracao.h"
+#include "dialogs/TFormErro.h"
 #include "editor/TFormSplit.h"
 #include "platform/core/AppFolder.h"
 #include "shared/ArquivosImagem.h"
@@ -19,6 +21,7 @@
 #include <QMdiSubWindow>
 #include <QProcess>
 #include <QProgressBar>
+#include <QToolBar>
 
 #include "app/ui/TStatusBar.h"
 
@@ -187,8 +190,21 @@ void TFormPrincipal::ToolsJoin1Click(QObject*) {
     // The join window arrives with the film editor; the entry exists already.
 }
 
+TJanelaPrincipal TFormPrincipal::PecasConfiguracao() {
+    TJanelaPrincipal pieces;
+    pieces.HotKeyManager = HotKeyManager;
+    pieces.IdHotKeyCaptura = &IdHotKeyCaptura;
+    pieces.Capturartela = Capturartela;
+    pieces.CapturarTelaPopup = CapturarTelaPopup;
+    pieces.TimerBanner = TimerBanner;
+    pieces.ToolBarBanner = ToolBarBanner;
+    return pieces;
+}
+
 void TFormPrincipal::ConfiguracaoClick(QObject*) {
-    // The configuration dialog arrives with its own work; the entry exists already.
+    // Every opening starts anew from the program-wide settings.
+    TFormConfiguracao dialog(this, PecasConfiguracao());
+    dialog.exec();
 }
 
 void TFormPrincipal::Configuraes2Click(QObject*) {
@@ -205,7 +221,7 @@ void TFormPrincipal::SobreoQuadrix1Click(QObject*) {
 }
 
 void TFormPrincipal::Faleconosco1Click(QObject*) {
-    // The contact message window arrives with its own work; the entry exists already.
+    AbrirContato(this);
 }
 
 void TFormPrincipal::AjudadoQuadrix1Click(QObject*) {

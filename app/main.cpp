@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
 
     qdx::ui::QuadrixApplication app(argc, argv);
     app.setApplicationName(qdx::applicationTitle());
-    app.setApplicationDisplayName(qdx::applicationTitle());
+    // No application display name: the window system would append it to every caption
+    // ("Confirm — Quadrix"), and the captions must read as the windows give them.
     app.setDesktopFileName(QStringLiteral("quadrix"));
     // The tray icon keeps the program alive while the main window is hidden; closing the main
     // window ends it explicitly.

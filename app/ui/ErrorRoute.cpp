@@ -6,7 +6,10 @@
 #include "shared/PictureError.h"
 #include "shared/SoftwareKey.h"
 
+#include <QPointer>
+
 #include <cstdio>
+#include <deque>
 #include <stdexcept>
 
 namespace qdx::ui {
@@ -18,10 +21,68 @@ ExceptionHook& hook() {
     return instance;
 }
 
-// An exception reported while another one is being shown is not shown on top of it.
+// An error raised while another one is being shown (its box or the contact dialog is open) waits
+// for it in order; the same error raised again while it waits is counted, not queued twice.
+struct Waiting {
+    QString text;
+    QPointer<QObject> sender;
+    int count = 1;
+};
+std::deque<Waiting>& waiting() {
+    static std::deque<Waiting> instance;
+    return instance;
+}
 bool routing = false;
 
+void show(QObject* sender, const std::exception& e) noexcept {
+    try {
+        if (hook())
+            hook()(sender, e);
+        else
+            MensagemErro(exceptionText(e));
+    } catch (const std::exception& inner) {
+        std::fprintf(stderr, "Quadrix: %s\n", exceptionText(inner).toLocal8Bit().constData());
+    } catch (...) {
+        std::fprintf(stderr, "Quadrix: unknown error while reporting an error\n");
+    }
+}
+
+void deliver(QObject* sender, const std::exception& e) noexcept {
+    if (routing) {
+        try {
+            const QString text = exceptionText(e);
+            for (Waiting& w : waiting())
+                if (w.text == text && w.sender.data() == sender) {
+                    ++w.count;
+                    return;
+                }
+            waiting().push_back({text, sender, 1});
+        } catch (...) {
+            std::fprintf(stderr, "Quadrix: %s\n", e.what());
+        }
+        return;
+    }
+    routing = true;
+    show(sender, e);
+    while (!waiting().empty()) {
+        const Waiting next = waiting().front();
+        waiting().pop_front();
+        try {
+            const qdx::Exception repeated(next.count > 1 ? repeatedText(next.text, next.count)
+                                                         : next.text);
+            show(next.sender.data(), repeated);
+        } catch (...) {
+            std::fprintf(stderr, "Quadrix: %s\n", next.text.toLocal8Bit().constData());
+        }
+    }
+    routing = false;
+}
+
 } // namespace
+
+QString repeatedText(const QString& text, int count) {
+    return QStringLiteral("%1 (%2 times)").arg(text).arg(count);
+}
 
 ExceptionHook setExceptionHook(ExceptionHook newHook) {
     return std::exchange(hook(), std::move(newHook));
@@ -43,30 +104,12 @@ void routeCurrentException(QObject* sender) noexcept {
     const std::exception_ptr current = std::current_exception();
     if (!current)
         return;
-    const auto deliver = [sender](const std::exception& e) {
-        if (routing) {
-            std::fprintf(stderr, "Quadrix: %s\n", exceptionText(e).toLocal8Bit().constData());
-            return;
-        }
-        routing = true;
-        try {
-            if (hook())
-                hook()(sender, e);
-            else
-                MensagemErro(exceptionText(e));
-        } catch (const std::exception& inner) {
-            std::fprintf(stderr, "Quadrix: %s\n", exceptionText(inner).toLocal8Bit().constData());
-        } catch (...) {
-            std::fprintf(stderr, "Quadrix: unknown error while reporting an error\n");
-        }
-        routing = false;
-    };
     try {
         std::rethrow_exception(current);
     } catch (const std::exception& e) {
-        deliver(e);
+        deliver(sender, e);
     } catch (...) {
-        deliver(std::runtime_error("Unknown error."));
+        deliver(sender, std::runtime_error("Unknown error."));
     }
 }
 

@@ -24,8 +24,13 @@ using ExceptionHook = std::function<void(QObject* Sender, const std::exception& 
 ExceptionHook setExceptionHook(ExceptionHook hook);
 
 // Hands the exception being handled to the hook. Called inside a catch block; never throws (an
-// error inside the hook itself is written to standard error).
+// error inside the hook itself is written to standard error). An error raised while the hook is
+// showing another one is not lost: it is shown when that one is done, in the order raised, and
+// the same error (text and origin) raised several times meanwhile is shown once, with its count.
 void routeCurrentException(QObject* sender) noexcept;
+
+// The text of an error shown once for `count` raisings: "<text> (<count> times)".
+QString repeatedText(const QString& text, int count);
 
 // The text an exception carries, in the system's own words where it has them.
 QString exceptionText(const std::exception& e);

@@ -1,7 +1,7 @@
 // The window pieces both programs share: the error route, skins, the temporary-file clean-up, the
 // status bar's drawn panels, the help viewer, the tray icon's rules and shortcut keys.
 
-#include "app/ShortcutKeys.h"
+#include "app/ui/ShortcutKeys.h"
 #include "app/trayicon/TTaskBarIcon.h"
 #include "app/ui/ApagarTemporarios.h"
 #include "app/ui/ErrorRoute.h"
