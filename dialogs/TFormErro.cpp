@@ -5,6 +5,7 @@
 #include "dialogs/EmailValido.h"
 #include "dialogs/EnviarMensagem.h"
 #include "platform/core/AppFolder.h"
+#include "platform/core/Prompts.h"
 #include "shared/Configuracoes.h"
 #include "shared/Mensagens.h"
 #include "shared/SoftwareKey.h"
@@ -259,6 +260,11 @@ bool AbrirContato(QWidget* Principal) {
 
 bool MostrarErro(const std::exception& E, QObject* Origem, QWidget* Principal) {
     try {
+        // Without prompts on the screen (the command-line tool, tests) the error is a message.
+        if (!qdx::prompts().onScreen()) {
+            MensagemErro(qdx::ui::exceptionText(E));
+            return false;
+        }
         if (!Principal)
             Principal = qdx::ui::dialogParent();
         TFormErro dialog(Principal);

@@ -26,6 +26,7 @@ public:
     std::optional<QString> openFile(const FileDialogRequest& request) override;
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
     std::optional<QString> chooseFolder(const QString& title, const QString& start) override;
+    bool onScreen() const override { return true; }
 
 private:
     bool m_installed = false;

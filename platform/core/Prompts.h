@@ -33,6 +33,9 @@ public:
     virtual std::optional<QString> openFile(const FileDialogRequest& request) = 0;
     virtual std::optional<QString> saveFile(const FileDialogRequest& request) = 0;
     virtual std::optional<QString> chooseFolder(const QString& title, const QString& start) = 0;
+    // Whether these prompts are shown on the screen. Windows that stand in for a box (the
+    // contact dialog of the error route) open only then; otherwise their message goes to error().
+    virtual bool onScreen() const { return false; }
 };
 
 // The program's prompts. Until a program installs its own, messages go to standard error,

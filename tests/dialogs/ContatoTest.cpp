@@ -340,6 +340,10 @@ TEST_F(Contato, ErrorRouteOpensTheDialogWithTheErrorAndItsOrigin) {
     MailServer server(QStringLiteral("accept"), mailFolder());
     ASSERT_NE(server.port, 0);
     useServer(server.port);
+    // Prompts that are not on the screen get the error as a message, and no dialog opens.
+    ui::guarded(form->ToolButton19, [] { throw Exception(QStringLiteral("Quiet")); })();
+    EXPECT_EQ(prompts.texts(QStringLiteral("error")), QStringList{QStringLiteral("Quiet")});
+    prompts.windows = true;
     const bool seen = onModal<TFormErro>(
         [&] { ui::guarded(form->ToolButton19, [] { throw Exception(QStringLiteral("Boom")); })(); },
         [&](TFormErro* d) {

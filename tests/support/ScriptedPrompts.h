@@ -28,6 +28,8 @@ public:
     std::deque<bool> answers;
     std::deque<std::optional<QString>> files;
     std::vector<Asked> asked;
+    // Answered by onScreen(): true lets windows that stand in for a box open (tests drive them).
+    bool windows = false;
 
     // The texts asked so far of one kind.
     QStringList texts(const QString& kind) const;
@@ -38,6 +40,7 @@ public:
     std::optional<QString> openFile(const FileDialogRequest& request) override;
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
     std::optional<QString> chooseFolder(const QString& title, const QString& start) override;
+    bool onScreen() const override { return windows; }
 
 private:
     std::optional<QString> nextFile();
