@@ -159,7 +159,10 @@ void TFormSelecionaPasta::SetDirectory(const QString& path) {
     if (!index.isValid())
         return;
     DirectoryListBox->setCurrentIndex(index);
-    DirectoryListBox->expand(index);
+    // The folder shows with its subfolders: every folder above it opens too.
+    for (QModelIndex above = index; above.isValid() && above != DirectoryListBox->rootIndex();
+         above = above.parent())
+        DirectoryListBox->expand(above);
     DirectoryListBox->scrollTo(index);
 }
 
