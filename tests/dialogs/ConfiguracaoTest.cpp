@@ -10,6 +10,7 @@
 #include "shared/Configuracoes.h"
 #include "shared/CoresImagem.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/dialogs/OnModal.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,23 +40,6 @@ void press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoMod
     QApplication::sendEvent(target, &down);
     QKeyEvent up(QEvent::KeyRelease, key, modifiers);
     QApplication::sendEvent(target, &up);
-}
-
-// Runs `body` on the modal dialog that `open` shows, then closes it if `body` did not.
-template <class Dialog>
-bool onModal(const std::function<void()>& open, const std::function<void(Dialog*)>& body) {
-    bool seen = false;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        seen = true;
-        body(dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    open();
-    return seen;
 }
 
 class Configuracao : public MainWindowFixture {

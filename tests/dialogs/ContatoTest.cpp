@@ -9,6 +9,7 @@
 #include "platform/core/Exception.h"
 #include "shared/Configuracoes.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/dialogs/OnModal.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -123,22 +124,6 @@ protected:
         return folder;
     }
 };
-
-template <class Dialog>
-bool onModal(const std::function<void()>& open, const std::function<void(Dialog*)>& body) {
-    bool seen = false;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        seen = true;
-        body(dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    open();
-    return seen;
-}
 
 } // namespace
 
