@@ -74,6 +74,15 @@ TFormSelecionaPasta::TFormSelecionaPasta(QLineEdit* Destino, QWidget* parent)
     DirectoryListBox->setModel(m_model);
     for (int column = 1; column < m_model->columnCount(); ++column)
         DirectoryListBox->hideColumn(column);
+    // The model reads folders in the background: the way to the chosen folder opens as the
+    // folders above it arrive.
+    connect(m_model, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+        if (!m_pendente.isEmpty() &&
+            (m_pendente == loaded || m_pendente.startsWith(withoutTrailingSlash(loaded) + u'/')))
+            SetDirectory(m_pendente);
+    });
+    // A folder the user picks is not overridden by folders still arriving.
+    connect(DirectoryListBox, &QTreeView::pressed, this, [this] { m_pendente.clear(); });
     SpeedButtonOK = new QPushButton(QStringLiteral("&OK"), this);
     SpeedButtonOK->setObjectName(QStringLiteral("SpeedButtonOK"));
     SpeedButtonOK->setDefault(true);
@@ -141,6 +150,7 @@ void TFormSelecionaPasta::FormCreate() {
 
 void TFormSelecionaPasta::DriveComboBoxChange() {
     const QString drive = DriveComboBox->currentText();
+    m_pendente.clear();
     const QModelIndex root = m_model->setRootPath(drive);
     // The tree shows the folders of the drive; with none of them chosen, the drive itself is.
     DirectoryListBox->setRootIndex(root);
@@ -155,6 +165,7 @@ QString TFormSelecionaPasta::Directory() const {
 }
 
 void TFormSelecionaPasta::SetDirectory(const QString& path) {
+    m_pendente = path;
     const QModelIndex index = m_model->index(path);
     if (!index.isValid())
         return;
@@ -167,6 +178,7 @@ void TFormSelecionaPasta::SetDirectory(const QString& path) {
 }
 
 void TFormSelecionaPasta::SpeedButtonOKClick() {
+    m_pendente.clear();
     const QString folder = Directory();
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         MensagemErro(QStringLiteral("Directory does not exist!"));

@@ -45,4 +45,5 @@ public Q_SLOTS:
 private:
     QLineEdit* m_destino;
     QFileSystemModel* m_model;
+    QString m_pendente; // the folder to show once the folders above it are read
 };
