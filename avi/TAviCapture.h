@@ -39,6 +39,9 @@ using TExtractFramesProgress =
 // Raised on the recording thread.
 using TCapturing = std::function<void(int LengthTime, TAviCapture* Sender)>;
 using TOnStop = std::function<void(bool Resultao)>;
+// Raised on the recording thread when a recording ends with an error instead of OnStop (the film
+// could not be created, or the recording broke off); `Message` is the text of RecordingError.
+using TOnRecordingError = std::function<void(const QString& Message)>;
 
 class TAviCapture : public QObject {
 public:
@@ -64,6 +67,7 @@ public:
     bool Paused() const { return m_paused.load(); } // thread-safe
     bool PermitirCompactacao = false;
     TCapturing OnCapturing;
+    TOnRecordingError OnRecordingError;
     bool Recording() const { return m_recording.load(); } // thread-safe
     int Frames = 0;
     int WidthResolution = 0;

@@ -67,9 +67,18 @@ void TThreadCaptura::Execute() {
         if (m_owner.OnStop)
             m_owner.OnStop(resultao);
     } catch (...) {
-        std::lock_guard lock(m_mutex);
-        m_error = QStringLiteral("Ocorreu um erro durante a criação do vídeo. ") +
-                  QLatin1Char('\r') + QStringLiteral("Feche o programa e reinicie.");
+        QString message = QStringLiteral("Ocorreu um erro durante a criação do vídeo. ") +
+                          QLatin1Char('\r') + QStringLiteral("Feche o programa e reinicie.");
+        {
+            std::lock_guard lock(m_mutex);
+            m_error = message;
+        }
+        // The window hears of it at once: a recording without a film must not look like one.
+        try {
+            if (m_owner.OnRecordingError)
+                m_owner.OnRecordingError(message);
+        } catch (...) {
+        }
     }
 }
 

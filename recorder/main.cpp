@@ -1,0 +1,54 @@
+// QDXCapture: the screen recorder. Loads the settings, makes sure it is the only recorder of the
+// user's session on this display (a later one hands its command line to it and ends), and runs
+// its one window until that window is closed.
+
+#include "app/ui/QtPrompts.h"
+#include "app/ui/QuadrixApplication.h"
+#include "platform/core/AppFolder.h"
+#include "platform/vfwdialog/CompressorDialog.h"
+#include "recorder/SingleInstance.h"
+#include "recorder/TFormPrincipalCapture.h"
+#include "shared/Configuracoes.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    IniciarConfiguracoes();
+
+    qdx::ui::QuadrixApplication app(argc, argv);
+    app.setApplicationName(qdx::applicationTitle());
+    app.setApplicationDisplayName(qdx::applicationTitle());
+    app.setDesktopFileName(QStringLiteral("qdxcapture"));
+    const QStringList arguments = app.arguments().mid(1);
+
+    // Two recorders would count films from 1 each and write the same film at once.
+    SingleInstance instance(SingleInstance::sessionFolder(), SingleInstance::sessionKey());
+    if (!instance.becomePrimary()) {
+        if (instance.sendToPrimary(arguments))
+            return 0;
+        // The running recorder may just have ended.
+        if (!instance.becomePrimary()) {
+            std::fprintf(stderr, "QDXCapture: another recorder is running and did not answer%s\n",
+                         instance.error().isEmpty()
+                             ? ""
+                             : (": " + instance.error().toLocal8Bit()).constData());
+            return 1;
+        }
+    }
+
+    qdx::ui::QtPrompts prompts;
+    prompts.install();
+
+    TFormPrincipalCapture form(arguments);
+    QObject::connect(&instance, &SingleInstance::commandReceived, &form,
+                     qdx::ui::guarded(&form, [&form](const QStringList& received) {
+                         form.ComandoRecebido(received);
+                     }));
+    // Compression after a stop asks for its compressor in the compressor dialog.
+    auto* compressorDialog = new qdx::vfw::CompressorDialog(&form);
+    qdx::vfw::setCompressorChooser(compressorDialog);
+    form.show();
+    const int result = app.exec();
+    qdx::vfw::setCompressorChooser(nullptr);
+    return result;
+}
