@@ -97,7 +97,7 @@ public:
     EscolhaObservada(const EscolhaObservada&) = delete;
     EscolhaObservada& operator=(const EscolhaObservada&) = delete;
 
-    bool choose(UINT flags, int streamCount, AviStream** streams,
+    bool choose(UINT flags, int streamCount, qdx::vfw::AviStream** streams,
                 AVICOMPRESSOPTIONS** options) override {
         qdx::vfw::CompressorChooser* chooser = m_inner ? m_inner : &m_default;
         const bool chosen = chooser->choose(flags, streamCount, streams, options);
