@@ -26,8 +26,8 @@ bool MoverArquivo(const QString& origem, const QString& destino, QString& erro) 
     }
     // Another file system: the target appears only when the whole copy is there.
     const QFileInfo target(destino);
-    const QString part = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                         QStringLiteral(".part");
+    const QString part =
+        target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".part");
     QFile::remove(part);
     QFile source(origem);
     if (!source.copy(part)) {

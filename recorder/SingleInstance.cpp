@@ -59,11 +59,13 @@ bool SingleInstance::becomePrimary() {
     if (m_server)
         return true;
     QDir().mkpath(m_folder);
-    const QByteArray lockPath = QFile::encodeName(QDir(m_folder).filePath(m_key + QStringLiteral(".lock")));
+    const QByteArray lockPath =
+        QFile::encodeName(QDir(m_folder).filePath(m_key + QStringLiteral(".lock")));
     const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         m_error = QStringLiteral("cannot open %1: %2")
-                      .arg(QString::fromLocal8Bit(lockPath), QString::fromLocal8Bit(std::strerror(errno)));
+                      .arg(QString::fromLocal8Bit(lockPath),
+                           QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

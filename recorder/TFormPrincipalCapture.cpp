@@ -23,6 +23,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -124,8 +125,7 @@ TFormPrincipalCapture::TFormPrincipalCapture(const QStringList& arguments, QWidg
 
     SpeedButtonGravar =
         botao(this, "SpeedButtonGravar", QStringLiteral("Record"), Figura::Gravar, 1);
-    SpeedButtonPause =
-        botao(this, "SpeedButtonPause", QStringLiteral("Pause"), Figura::Pausar, 20);
+    SpeedButtonPause = botao(this, "SpeedButtonPause", QStringLiteral("Pause"), Figura::Pausar, 20);
     SpeedButtonStop = botao(this, "SpeedButtonStop", QStringLiteral("Stop"), Figura::Parar, 39);
 
     ProgressBarCompressao = new QProgressBar(this);
@@ -134,10 +134,11 @@ TFormPrincipalCapture::TFormPrincipalCapture(const QStringList& arguments, QWidg
     ProgressBarCompressao->setRange(0, 100);
     ProgressBarCompressao->setValue(0);
     ProgressBarCompressao->setTextVisible(false);
+    ProgressBarCompressao->setGeometry(0, kClientHeight - kBarHeight, kClientWidth, kBarHeight);
     // Drawn smooth: a continuous bar, not blocks.
-    ProgressBarCompressao->setStyleSheet(QStringLiteral(
-        "QProgressBar { border: 1px solid palette(mid); background: palette(base); }"
-        "QProgressBar::chunk { background: palette(highlight); }"));
+    ProgressBarCompressao->setStyleSheet(
+        QStringLiteral("QProgressBar { border: 1px solid palette(mid); background: palette(base); }"
+                       "QProgressBar::chunk { background: palette(highlight); }"));
 
     AviCapture = new TAviCapture(this);
     AviCapture->setObjectName(QStringLiteral("AviCapture"));
@@ -169,15 +170,17 @@ TFormPrincipalCapture::TFormPrincipalCapture(const QStringList& arguments, QWidg
     AviCapture->OnCapturing = [this](int length, TAviCapture* sender) {
         AviCaptureCapturing(length, sender);
     };
-    AviCapture->OnStop = [this](bool resultao) { AviCaptureStop(resultao); };
+    AviCapture->OnStop = [this](bool resultao) {
+        AviCaptureStop(resultao);
+    };
     AviCapture->OnRecordingError = [this](const QString& message) {
         AviCaptureRecordingError(message);
     };
     AviCapture->OnProgress = [this](int i, TAviCapture* sender, bool& abort) {
         AviCaptureProgress(i, sender, abort);
     };
-    AviCapture->OnExtractFramesProgress = [this](int max, int min, int value,
-                                                 TAviCapture* sender, bool& abort) {
+    AviCapture->OnExtractFramesProgress = [this](int max, int min, int value, TAviCapture* sender,
+                                                 bool& abort) {
         AviCaptureExtractFramesProgress(max, min, value, sender, abort);
     };
 
@@ -274,9 +277,9 @@ std::optional<QString> TFormPrincipalCapture::pedirNomeVideo() {
         // Proposed again next time in this run.
         SaveDialogVideo.fileName = *chosen;
         if (!QFileInfo::exists(*chosen) ||
-            qdx::prompts().question(SaveDialogVideo.title,
-                                    QStringLiteral("%1 already exists.\rDo you want to replace it?")
-                                        .arg(*chosen)))
+            qdx::prompts().question(
+                SaveDialogVideo.title,
+                QStringLiteral("%1 already exists.\rDo you want to replace it?").arg(*chosen)))
             return chosen;
     }
 }
@@ -304,8 +307,8 @@ void TFormPrincipalCapture::SpeedButtonGravarClick() {
     // An empty folder read from a hand-edited file means the application folder, not the root.
     const QString pasta =
         caminho_video_padrao.isEmpty() ? qdx::applicationFolder() : caminho_video_padrao;
-    const QString automatico = NomeVideoAutomatico(pasta, nome_arquivo_video_padrao,
-                                                   ContadorVideos, tipo_arquivo_video_padrao);
+    const QString automatico = NomeVideoAutomatico(pasta, nome_arquivo_video_padrao, ContadorVideos,
+                                                   tipo_arquivo_video_padrao);
     ++ContadorVideos;
     QString nome = automatico;
     if (!salvar_automaticamente_video) {
@@ -445,8 +448,9 @@ bool TFormPrincipalCapture::concluirGravacao() {
     const QString kept = guardarGravacao(gravacao, erro);
     QString prefix = erroCompressao.isEmpty() ? QString() : erroCompressao + QLatin1Char('\r');
     if (kept != fileName) {
-        QString text = prefix + QStringLiteral("The film could not be put under %1: %2.\r")
-                                    .arg(fileName, erro);
+        QString text =
+            prefix +
+            QStringLiteral("The film could not be put under %1: %2.\r").arg(fileName, erro);
         text += kept.isEmpty() ? QStringLiteral("The recording is still in %1.").arg(gravacao)
                                : QStringLiteral("The recording is in %1.").arg(kept);
         if (kept.isEmpty())
@@ -535,6 +539,12 @@ void TFormPrincipalCapture::AviCaptureExtractFramesProgress(int Max, int Min, in
     }
 }
 
+void TFormPrincipalCapture::resizeEvent(QResizeEvent* event) {
+    // The bar keeps to the bottom edge as the frame is sized.
+    ProgressBarCompressao->setGeometry(0, height() - kBarHeight, width(), kBarHeight);
+    QWidget::resizeEvent(event);
+}
+
 void TFormPrincipalCapture::showEvent(QShowEvent* event) {
     if (m_primeiraExibicao) {
         m_primeiraExibicao = false;
@@ -561,6 +571,8 @@ void TFormPrincipalCapture::closeEvent(QCloseEvent* event) {
         qdx::ui::routeCurrentException(this);
     }
     event->accept();
+    // Closing the window ends the program (a tool window alone may not count as its last window).
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
 }
 
 void TFormPrincipalCapture::FormClose() {

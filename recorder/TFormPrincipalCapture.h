@@ -74,6 +74,7 @@ public Q_SLOTS:
     void ComandoRecebido(const QStringList& arguments);
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

@@ -8,6 +8,7 @@
 #include "platform/vfwdialog/CompressorDialog.h"
 #include "recorder/SingleInstance.h"
 #include "recorder/TFormPrincipalCapture.h"
+#include "recorder/TerminationSignals.h"
 #include "shared/Configuracoes.h"
 
 #include <cstdio>
@@ -44,6 +45,11 @@ int main(int argc, char** argv) {
                      qdx::ui::guarded(&form, [&form](const QStringList& received) {
                          form.ComandoRecebido(received);
                      }));
+    // Ended from outside (the session closing, Ctrl+C): closed as by its close box, which keeps a
+    // running recording.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &form,
+                     [&form] { form.close(); });
     // Compression after a stop asks for its compressor in the compressor dialog.
     auto* compressorDialog = new qdx::vfw::CompressorDialog(&form);
     qdx::vfw::setCompressorChooser(compressorDialog);

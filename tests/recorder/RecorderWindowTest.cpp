@@ -66,12 +66,12 @@ int framesOf(const QString& film) {
 }
 
 QString codecOf(const QString& film) {
-    const ProcessResult probe = run(QStringLiteral("ffprobe"),
-                                    {QStringLiteral("-v"), QStringLiteral("error"),
-                                     QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                                     QStringLiteral("-show_entries"),
-                                     QStringLiteral("stream=codec_name"), QStringLiteral("-of"),
-                                     QStringLiteral("csv=p=0"), film});
+    const ProcessResult probe =
+        run(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+             QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+             QStringLiteral("stream=codec_name"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+             film});
     return QString::fromUtf8(probe.out).trimmed();
 }
 
@@ -96,7 +96,9 @@ protected:
     void create(const QStringList& arguments = {}) {
         form = std::make_unique<TFormPrincipalCapture>(arguments);
         form->AviCapture->SetScreenSource(screen);
-        form->AbrirArquivo = [this](const QString& film) { opened << film; };
+        form->AbrirArquivo = [this](const QString& film) {
+            opened << film;
+        };
     }
     void expectButtons(bool gravar, bool pausar, bool parar) {
         EXPECT_EQ(form->SpeedButtonGravar->isEnabled(), gravar);
@@ -249,7 +251,8 @@ TEST_F(RecorderWindow, CaptionShowsMinutesAndSecondsDeliveredFromTheRecordingThr
 
 TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     GravarBooleano(QStringLiteral("compactar_video"), true);
-    chooser.setAnswer(qdx::vfw::defaultOptions(*qdx::vfw::findCompressor(mmioFOURCC('M', 'J', 'P', 'G'))));
+    chooser.setAnswer(
+        qdx::vfw::defaultOptions(*qdx::vfw::findCompressor(mmioFOURCC('M', 'J', 'P', 'G'))));
     create();
     const QString temporary = form->AviCapture->RecordingTempFile();
 
@@ -277,7 +280,8 @@ TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     recordAndStop();
     const QStringList errors = prompts.texts(QStringLiteral("error"));
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].contains(QStringLiteral("Falhou ao criar arquivo AVI."))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("Falhou ao criar arquivo AVI.")))
+        << errors[0].toStdString();
     const qsizetype at = errors[0].indexOf(QStringLiteral("The recording is in "));
     ASSERT_GE(at, 0) << errors[0].toStdString();
     QString kept = errors[0].mid(at + 20);
@@ -297,7 +301,8 @@ TEST_F(RecorderWindow, AFilmThatCannotBeCreatedIsAnErrorAndTheWindowIsIdleAgain)
     expectButtons(true, false, false);
     const QStringList errors = prompts.texts(QStringLiteral("error"));
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith(QStringLiteral("Ocorreu um erro durante a criação do vídeo.")));
+    EXPECT_TRUE(
+        errors[0].startsWith(QStringLiteral("Ocorreu um erro durante a criação do vídeo.")));
     EXPECT_TRUE(errors[0].contains(film(QStringLiteral("missing/folder/Video1.avi"))));
     EXPECT_TRUE(prompts.texts(QStringLiteral("question")).isEmpty());
 }
