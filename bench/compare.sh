@@ -270,8 +270,15 @@ browser() {
     done
 }
 
+# The recorder program: QDXCapture started with "play" against ffmpeg x11grab, both writing
+# uncompressed 24-bit AVI from a 1920x1080 Xvfb, at 10 and 30 fps (bench/recorder_bench.py).
+recorder() {
+    echo "== recorder"
+    /usr/bin/python3 "$here/recorder_bench.py" "$build" "${RECORDER_SECONDS:-60}" 10 30
+}
+
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(pictures films compress screen recording container mainprogram browser)
+[ ${#groups[@]} -gt 0 ] || groups=(pictures films compress screen recording recorder container mainprogram browser)
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
 for group in "${groups[@]}"; do
     "$group"

@@ -18,15 +18,16 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
 #include <QProgressBar>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <exception>
 #include <thread>
@@ -116,25 +117,38 @@ private:
 } // namespace
 
 TFormPrincipalCapture::TFormPrincipalCapture(const QStringList& arguments, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    : QMainWindow(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                              Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("FormPrincipalCapture"));
     setWindowTitle(qdx::applicationTitle());
-    setAccessibleName(qdx::applicationTitle());
     resize(kClientWidth, kClientHeight);
+    // The client area: the row of buttons at the top, the bar along the bottom edge.
+    auto* area = new QWidget(this);
+    setCentralWidget(area);
+    auto* buttons = new QWidget(area);
+    buttons->setFixedHeight(kButton + 2);
 
     SpeedButtonGravar =
-        botao(this, "SpeedButtonGravar", QStringLiteral("Record"), Figura::Gravar, 1);
-    SpeedButtonPause = botao(this, "SpeedButtonPause", QStringLiteral("Pause"), Figura::Pausar, 20);
-    SpeedButtonStop = botao(this, "SpeedButtonStop", QStringLiteral("Stop"), Figura::Parar, 39);
+        botao(buttons, "SpeedButtonGravar", QStringLiteral("Record"), Figura::Gravar, 1);
+    SpeedButtonPause =
+        botao(buttons, "SpeedButtonPause", QStringLiteral("Pause"), Figura::Pausar, 20);
+    SpeedButtonStop = botao(buttons, "SpeedButtonStop", QStringLiteral("Stop"), Figura::Parar, 39);
 
-    ProgressBarCompressao = new QProgressBar(this);
+    ProgressBarCompressao = new QProgressBar(area);
     ProgressBarCompressao->setObjectName(QStringLiteral("ProgressBarCompressao"));
     ProgressBarCompressao->setAccessibleName(QStringLiteral("Compression progress"));
     ProgressBarCompressao->setRange(0, 100);
     ProgressBarCompressao->setValue(0);
     ProgressBarCompressao->setTextVisible(false);
-    ProgressBarCompressao->setGeometry(0, kClientHeight - kBarHeight, kClientWidth, kBarHeight);
+    ProgressBarCompressao->setFixedHeight(kBarHeight);
+    ProgressBarCompressao->setMinimumWidth(1); // not the width of a style's bar with its text
+    buttons->setMinimumWidth(3 * kButton + 5);
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buttons);
+    layout->addStretch(1);
+    layout->addWidget(ProgressBarCompressao);
     // Drawn smooth: a continuous bar, not blocks.
     ProgressBarCompressao->setStyleSheet(
         QStringLiteral("QProgressBar { border: 1px solid palette(mid); background: palette(base); }"
@@ -441,8 +455,17 @@ bool TFormPrincipalCapture::concluirGravacao() {
         }
         cancelled = escolha.cancelled() && erroCompressao.isEmpty();
     }
-    if (compressed)
-        return true;
+    if (compressed) {
+        // The recording goes only once the compressed film is known to hold every frame of it.
+        int first = 0, last = -1, compressedFirst = 0, compressedLast = -1;
+        if (AviCapture->GetFrameRange(gravacao, first, last) &&
+            AviCapture->GetFrameRange(fileName, compressedFirst, compressedLast) &&
+            compressedLast - compressedFirst == last - first) {
+            QFile::remove(gravacao);
+            return true;
+        }
+        erroCompressao = QStringLiteral("The compressed film %1 is incomplete.").arg(fileName);
+    }
     // Not compressed (cancelled or failed): the recording itself goes under the name.
     QString erro;
     const QString kept = guardarGravacao(gravacao, erro);
@@ -539,12 +562,6 @@ void TFormPrincipalCapture::AviCaptureExtractFramesProgress(int Max, int Min, in
     }
 }
 
-void TFormPrincipalCapture::resizeEvent(QResizeEvent* event) {
-    // The bar keeps to the bottom edge as the frame is sized.
-    ProgressBarCompressao->setGeometry(0, height() - kBarHeight, width(), kBarHeight);
-    QWidget::resizeEvent(event);
-}
-
 void TFormPrincipalCapture::showEvent(QShowEvent* event) {
     if (m_primeiraExibicao) {
         m_primeiraExibicao = false;
@@ -555,7 +572,7 @@ void TFormPrincipalCapture::showEvent(QShowEvent* event) {
             move(frame.topLeft());
         }
     }
-    QWidget::showEvent(event);
+    QMainWindow::showEvent(event);
 }
 
 void TFormPrincipalCapture::closeEvent(QCloseEvent* event) {

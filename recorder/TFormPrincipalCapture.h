@@ -4,8 +4,8 @@
 #include "app/ui/TSkinStore.h"
 #include "platform/core/Prompts.h"
 
+#include <QMainWindow>
 #include <QStringList>
-#include <QWidget>
 
 #include <atomic>
 #include <cstdint>
@@ -21,7 +21,7 @@ class THotKeyManager;
 // Record, Pause and Stop and a progress bar. It records the screen into a film through the
 // engine's recording thread, compresses the finished film when the settings ask for it, and offers
 // to open it. Creating it runs FormCreate; closing it ends the program.
-class TFormPrincipalCapture : public QWidget {
+class TFormPrincipalCapture : public QMainWindow {
     Q_OBJECT
 public:
     enum class TEstado { Idle, Running, Paused, Stopping };
@@ -74,7 +74,6 @@ public Q_SLOTS:
     void ComandoRecebido(const QStringList& arguments);
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
     app.setApplicationName(qdx::applicationTitle());
     app.setApplicationDisplayName(qdx::applicationTitle());
     app.setDesktopFileName(QStringLiteral("qdxcapture"));
+    // A tool window does not count as a last window for Qt: without this, closing the first
+    // message box would end the program. Closing the recorder window ends it (FormClose).
+    app.setQuitOnLastWindowClosed(false);
     const QStringList arguments = app.arguments().mid(1);
 
     // Two recorders would count films from 1 each and write the same film at once.

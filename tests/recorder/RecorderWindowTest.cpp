@@ -263,6 +263,7 @@ TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     EXPECT_TRUE(prompts.texts(QStringLiteral("error")).isEmpty());
     EXPECT_EQ(prompts.texts(QStringLiteral("question")),
               QStringList{question(film(QStringLiteral("Video1.avi")))});
+    EXPECT_FALSE(QFileInfo::exists(temporary)); // no longer needed
 
     // Cancelled: the uncompressed recording is under the name, and no error is shown.
     chooser.setCancel(true);

@@ -50,7 +50,12 @@ class RecorderEndToEnd(e2e.TestCase):
         path = os.path.join(self.session.folder, colour + ".png")
         if not os.path.exists(path):
             e2e.run(["convert", "-size", "640x480", "xc:" + colour, path])
-        e2e.run(["display", "-window", "root", path], env=self.session.env)
+        # display answers 1 after painting the root window; the screen is what counts.
+        e2e.run(["display", "-window", "root", path], env=self.session.env, check=False)
+        expected = {"red": "#FF0000", "blue": "#0000FF"}[colour]
+        e2e.wait_until(lambda: expected in e2e.run(
+            ["import", "-window", "root", "-depth", "8", "-crop", "1x1+5+5", "txt:-"],
+            env=self.session.env).stdout, 5, what="the screen in " + colour)
 
     def recorder_button(self, app, hint):
         return self.session.find(app, "push button", hint, timeout=20)
@@ -168,7 +173,7 @@ class RecorderEndToEnd(e2e.TestCase):
         second = session.new_folder("main")
         write_config(second)
         quadrix = session.start("Quadrix", home=second)
-        session.find(quadrix, "menu", named("AVI"), timeout=60)
+        session.find(quadrix, "menu item", "AVI", timeout=60)
         e2e.wait_until(lambda: not self.recorder_processes(), 10, what="no recorder yet")
         session.key("ctrl+alt+v")
         recorder = e2e.wait_until(self.recorder_processes, 20, what="the recorder")[0]
