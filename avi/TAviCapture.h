@@ -129,6 +129,9 @@ public:
     std::vector<std::unique_ptr<TBitmap>>& Bitmaps() { return m_bitmaps; }
     // The recording temp file: the application folder, NewTempName and ".avi".
     const QString& RecordingTempFile() const { return m_recordingTempFile; }
+    // The caller has moved the recording temp file to its film (or removed it): the work-file lock
+    // no longer belongs on it. The next recording into the temp file locks it anew.
+    void ReleaseRecordingTempFile();
     // The screen the recording copies (the X server's primary monitor unless replaced: tests
     // give a fake screen).
     void SetScreenSource(std::shared_ptr<qdx::x11::ScreenSource> source);

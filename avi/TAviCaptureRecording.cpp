@@ -6,6 +6,8 @@
 #include "platform/core/Clock.h"
 #include "platform/x11/ScreenGrabber.h"
 
+#include <QFileInfo>
+
 void TAviCapture::SetScreenSource(std::shared_ptr<qdx::x11::ScreenSource> source) {
     m_screenSource = std::move(source);
 }
@@ -16,7 +18,10 @@ void TAviCapture::SetClock(std::shared_ptr<qdx::Clock> clock) {
 
 void TAviCapture::StartRecording() {
     m_paused = false;
-    if (PermitirCompactacao && !m_recordingLock.locked())
+    // Locked again when the caller has moved or removed the previous recording's work file: the
+    // old lock went with that file.
+    if (PermitirCompactacao &&
+        (!m_recordingLock.locked() || !QFileInfo::exists(m_recordingTempFile)))
         m_recordingLock = qdx::WorkFileLock(m_recordingTempFile);
     // The previous recording's thread has ended (StopRecording waited for it); let it go.
     m_thread.reset();
@@ -25,6 +30,10 @@ void TAviCapture::StartRecording() {
     // Without a source of its own the thread copies the X server's screen, connecting from the
     // recording thread itself.
     m_thread = std::make_unique<TThreadCaptura>(*this, m_screenSource, m_clock);
+}
+
+void TAviCapture::ReleaseRecordingTempFile() {
+    m_recordingLock.unlock();
 }
 
 void TAviCapture::PauseRecording() {

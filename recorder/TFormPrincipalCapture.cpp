@@ -402,14 +402,17 @@ void TFormPrincipalCapture::SpeedButtonStopClick() {
 
 QString TFormPrincipalCapture::guardarGravacao(const QString& gravacao, QString& erro) {
     const QString fileName = AviCapture->FileName;
-    if (MoverArquivo(gravacao, fileName, erro))
-        return fileName;
-    // Left under its temporary name the next clean-up would delete it.
-    const QString resgate = NomeResgate(fileName);
+    QString kept;
     QString ignored;
-    if (MoverArquivo(gravacao, resgate, ignored))
-        return resgate;
-    return QString();
+    if (MoverArquivo(gravacao, fileName, erro))
+        kept = fileName;
+    else if (const QString resgate = NomeResgate(fileName);
+             MoverArquivo(gravacao, resgate, ignored))
+        kept = resgate; // under its temporary name the next clean-up would delete it
+    // The work-file lock went with the file; the film under its name is the user's, not locked.
+    if (!kept.isEmpty() && gravacao == AviCapture->RecordingTempFile())
+        AviCapture->ReleaseRecordingTempFile();
+    return kept;
 }
 
 bool TFormPrincipalCapture::concluirGravacao() {
@@ -462,6 +465,7 @@ bool TFormPrincipalCapture::concluirGravacao() {
             AviCapture->GetFrameRange(fileName, compressedFirst, compressedLast) &&
             compressedLast - compressedFirst == last - first) {
             QFile::remove(gravacao);
+            AviCapture->ReleaseRecordingTempFile();
             return true;
         }
         erroCompressao = QStringLiteral("The compressed film %1 is incomplete.").arg(fileName);

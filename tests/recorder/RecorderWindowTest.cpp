@@ -6,6 +6,7 @@
 #include "app/ui/ApagarTemporarios.h"
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
+#include "platform/core/WorkFileLock.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/x11/ScreenSource.h"
 #include "recorder/SingleInstance.h"
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QThread>
@@ -25,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/file.h>
 #include <thread>
 
 using namespace qdx::test;
@@ -278,7 +281,17 @@ TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     // clean-up leaves alone, and no question follows.
     chooser.setCancel(false);
     GravarTexto(QStringLiteral("caminho_video_padrao"), film(QStringLiteral("gone")));
-    recordAndStop();
+    form->SpeedButtonGravar->click();
+    ASSERT_TRUE(waitFor([&] { return form->AviCapture->Recording(); }));
+    // The new work film is locked against every clean-up; the film moved out of it is not.
+    EXPECT_FALSE(qdx::WorkFileLock::removeIfUnused(temporary));
+    {
+        QFile moved(film(QStringLiteral("Video2.avi")));
+        ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(::flock(moved.handle(), LOCK_EX | LOCK_NB), 0);
+    }
+    pause(400);
+    form->SpeedButtonStop->click();
     const QStringList errors = prompts.texts(QStringLiteral("error"));
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(QStringLiteral("Falhou ao criar arquivo AVI.")))
