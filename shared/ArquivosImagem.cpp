@@ -1,5 +1,7 @@
 #include "shared/ArquivosImagem.h"
 
+#include "platform/core/ReplaceableFile.h"
+
 #include "shared/BmpFile.h"
 #include "shared/GifFile.h"
 #include "shared/IcoFile.h"
@@ -61,6 +63,11 @@ void SalvarImagem(const TBitmap& bitmap, const QString& nome) {
         throw PictureError(QStringLiteral("Cannot save %1: %2").arg(nativePath(nome), e.text()));
     }
 
+    // A read-only picture is not replaced, even where the folder's rights (or root's) would let
+    // the rename below do it.
+    if (!qdx::mayReplaceFile(nome))
+        throw PictureError(QStringLiteral("Cannot save %1: the file is read-only or not a file.")
+                               .arg(nativePath(nome)));
     // QSaveFile writes a temporary file in the target's folder and renames it over the target
     // only once everything was written, so a full disk never leaves a truncated picture behind.
     QSaveFile file(nome);

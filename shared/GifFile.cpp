@@ -184,10 +184,15 @@ QByteArray GifFile::encode(const TBitmap& bitmap) {
         EGifPutImageDesc(writer.gif, 0, 0, w, h, false, nullptr) == GIF_ERROR)
         fail(
             QStringLiteral("Cannot write the GIF header: %1").arg(gifErrorText(writer.gif->Error)));
+    // giflib masks every row it is given in place (to the colour map's depth): the picture's own
+    // rows are copied into a scratch line first, so the caller's pixels stay as they are.
+    std::vector<GifPixelType> line(ownPalette ? size_t(w) : 0);
     for (int y = 0; y < h; ++y) {
-        // giflib takes non-const rows but only reads them.
-        GifPixelType* row = ownPalette ? const_cast<GifPixelType*>(image.constScanLine(y))
-                                       : indices.data() + size_t(y) * size_t(w);
+        GifPixelType* row = line.data();
+        if (ownPalette)
+            std::memcpy(row, image.constScanLine(y), size_t(w));
+        else
+            row = indices.data() + size_t(y) * size_t(w);
         if (EGifPutLine(writer.gif, row, w) == GIF_ERROR)
             fail(QStringLiteral("Cannot write the GIF pixels: %1")
                      .arg(gifErrorText(writer.gif->Error)));

@@ -1,5 +1,7 @@
 #include "shared/IniFile.h"
 
+#include "platform/core/ReplaceableFile.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -488,8 +490,7 @@ void IniFile::writeStored(const QString& section, const QString& key, const QByt
     if (exists) {
         // A file without write permission is a read-only settings file: it is left alone even
         // when the folder would allow replacing it (and even for root).
-        if (!S_ISREG(old.st_mode) || (old.st_mode & 0222) == 0 ||
-            ::access(targetName.constData(), W_OK) != 0)
+        if (!qdx::mayReplaceFile(target))
             throw IniWriteError(m_path);
     }
 

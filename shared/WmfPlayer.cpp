@@ -187,15 +187,22 @@ void WmfPlayer::play(std::span<const uint8_t> records) {
         std::memcpy(&words, records.data() + pos, 4);
         std::memcpy(&function, records.data() + pos + 4, 2);
         if (function == 0)
-            break; // end of file
+            return; // the end record
         if (words < 3)
             throw PictureError(
                 QStringLiteral("The metafile is damaged (a record of %1 words).").arg(words));
         if ((records.size() - pos) / 2 < words)
-            break; // the file was cut short: keep what was drawn
+            throw PictureError(
+                QStringLiteral("The metafile is cut short (a record of %1 words runs "
+                               "past the end of the file).")
+                    .arg(words));
         dispatch(function, Params(records.subspan(pos + 6, size_t(words) * 2 - 6)));
         pos += size_t(words) * 2;
     }
+    // Every metafile ends with its end record: records that stop before it mean a file cut short,
+    // not a blank picture.
+    throw PictureError(QStringLiteral("The metafile is cut short (its records end before the end "
+                                      "record)."));
 }
 
 QTransform WmfPlayer::transform() const {

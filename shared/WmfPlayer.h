@@ -34,9 +34,9 @@ public:
     WmfPlayer(const WmfPlayer&) = delete;
     WmfPlayer& operator=(const WmfPlayer&) = delete;
 
-    // Plays the records up to the end-of-file record or the end of the data. A record whose
-    // declared size is impossible throws PictureError; a record cut short by the end of the file
-    // ends the playback and keeps what was drawn.
+    // Plays the records up to the end-of-file record. A record whose declared size is impossible,
+    // a record that runs past the end of the data and data that ends before the end-of-file
+    // record (a file cut short) throw PictureError.
     void play(std::span<const uint8_t> records);
 
     // The picture drawn so far, 32 bits per pixel.

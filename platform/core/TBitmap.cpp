@@ -87,6 +87,33 @@ QImage blankOf(int width, int height, TPixelFormat format) {
     return image;
 }
 
+// A reduction to 2, 16 or 256 colours maps every picture onto the fixed palette of the depth
+// (black and white for 2 colours), also one that is already indexed with other colours: a red
+// and blue 1-bit picture becomes black and white. Only a picture already in that palette is kept
+// as it is. Other depths convert as convertedTo does.
+QImage reducedTo(const QImage& image, TPixelFormat format) {
+    if (image.isNull())
+        return image;
+    switch (format) {
+    case pf1bit:
+        if (image.format() == QImage::Format_Mono && image.colorTable() == blackAndWhite())
+            return image;
+        return toMonochrome(image);
+    case pf4bit:
+        if (image.format() == QImage::Format_Indexed8 &&
+            image.colorTable() == qdx::standardPalette16())
+            return image;
+        return qdx::toIndexed(image, qdx::standardPalette16());
+    case pf8bit:
+        if (image.format() == QImage::Format_Indexed8 &&
+            image.colorTable() == qdx::halftonePalette256())
+            return image;
+        return qdx::toIndexed(image, qdx::halftonePalette256());
+    default:
+        return TBitmap::convertedTo(image, format);
+    }
+}
+
 } // namespace
 
 TPixelFormat TBitmap::depthOf(const QImage& image) {
@@ -152,7 +179,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     if (format == pfCustom)
         return;
     if (!m_image.isNull())
-        m_image = convertedTo(m_image, format);
+        m_image = reducedTo(m_image, format);
     m_format = format;
 }
 
@@ -170,8 +197,7 @@ void TBitmap::SetSize(int width, int height) {
         if (resized.format() == QImage::Format_Indexed8 || resized.format() == QImage::Format_Mono)
             resized.setColorTable(m_image.colorTable());
         const int rows = std::min(height, m_image.height());
-        const qsizetype bytes =
-            std::min<qsizetype>(resized.bytesPerLine(), m_image.bytesPerLine());
+        const qsizetype bytes = std::min<qsizetype>(resized.bytesPerLine(), m_image.bytesPerLine());
         for (int y = 0; y < rows; ++y)
             std::memcpy(resized.scanLine(y), m_image.constScanLine(y), bytes);
     }

@@ -144,6 +144,20 @@ TEST(GifFile, SixteenAnd256ColourPicturesKeepTheirPalette) {
     }
 }
 
+// giflib masks each row it is given in place; the writer hands it copies, so the caller's
+// picture keeps every pixel (here an index past a four-colour table, which the mask would cut).
+TEST(GifFile, TheWriterLeavesTheCallersPixelsAlone) {
+    QImage image(8, 2, QImage::Format_Indexed8);
+    image.setColorTable({qRgb(0, 0, 0), qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)});
+    image.fill(1);
+    image.scanLine(1)[3] = 6; // past the table: setPixel would refuse it
+    const TBitmap source(image, pf4bit);
+    const QImage before = source.Image().copy();
+    GifFile::encode(source);
+    EXPECT_EQ(source.Image(), before);
+    EXPECT_EQ(source.Image().pixelIndex(3, 1), 6);
+}
+
 TEST(BmpFile, EveryDepthIsWrittenInItsOwnDepthAndReadBackExactly) {
     const QImage picture = testPicture(37, 21); // odd width: rows need padding at every depth
     for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
@@ -242,6 +256,18 @@ TEST(SalvarImagem, FailuresNameTheFileAndTheReasonAndKeepWhatWasThere) {
     EXPECT_FALSE(messageOf(dir.file(QStringLiteral("a.JPG"))).isEmpty());
     EXPECT_THROW(SalvarImagem(TBitmap(), dir.file(QStringLiteral("empty.bmp"))), PictureError);
     EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("empty.bmp"))));
+
+    // A read-only picture (no write permission bit) is not replaced, not even by root.
+    const QString locked = dir.file(QStringLiteral("locked.bmp"));
+    ASSERT_TRUE(writeAll(locked, "read-only picture"));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup));
+    EXPECT_TRUE(messageOf(locked).contains(locked));
+    EXPECT_EQ(readAll(locked), QByteArray("read-only picture"));
+    EXPECT_EQ(QFile::permissions(locked) &
+                  (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther),
+              0);
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner);
+    QFile::remove(locked);
 
     // A full disk, made by a file-size limit: the old picture stays whole, no temporary is left.
     const QString target = dir.file(QStringLiteral("keep.bmp"));

@@ -202,8 +202,8 @@ TEST(WmfPlayer, SizesAndDamagedRecords) {
     EXPECT_EQ(picture.Height(), 30);
     EXPECT_THROW(play(Metafile().bytes(std::nullopt)), PictureError);
 
-    // A record claiming fewer than three words is an error; one running past the end of the
-    // file ends the playback and keeps what was drawn.
+    // A record claiming fewer than three words is an error, and so is a file cut short: a record
+    // running past its end, or records that stop before the end record.
     Metafile m;
     brush(m, kRed);
     m.record(kSelect, {0}).record(kPatBlt, {0x0021, 0x00F0, 10, 10, 0, 0});
@@ -211,9 +211,12 @@ TEST(WmfPlayer, SizesAndDamagedRecords) {
     QByteArray zero = file;
     zero.insert(zero.size() - 6, QByteArray("\x01\0\0\0\x1E\0", 6));
     EXPECT_THROW(play(zero), PictureError);
+    EXPECT_EQ(play(file).Image().pixel(5, 5), kRed);
     QByteArray cut = file.left(file.size() - 6);
     cut += QByteArray("\xFF\0\0\0\x1D\x06\0\0", 8);
-    EXPECT_EQ(play(cut).Image().pixel(5, 5), kRed);
+    EXPECT_THROW(play(cut), PictureError);
+    for (qsizetype size : {file.size() - 6, file.size() - 7, file.size() - 20})
+        EXPECT_THROW(play(file.left(size)), PictureError) << size;
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-#include "platform/core/Palettes.h"
 #include "platform/core/TBitmap.h"
+#include "platform/core/Palettes.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +40,46 @@ TEST(TBitmap, ReducedDepthsTakeTheNearestPaletteColourWithoutDithering) {
     EXPECT_EQ(halftone.Image().colorCount(), 256);
     EXPECT_EQ(halftone.Image().pixel(0, 0), qRgb(51, 102, 153)); // palette colours stay exact
     EXPECT_EQ(halftone.Image().pixel(1, 0), qRgb(128, 0, 0));
+}
+
+// A reduction maps onto the fixed palette of its depth also when the picture is indexed already
+// with colours of its own; a picture already in that palette stays exactly as it is.
+TEST(TBitmap, IndexedPicturesAreReducedOntoTheFixedPaletteOfTheirDepth) {
+    QImage redBlue(4, 1, QImage::Format_Mono);
+    redBlue.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+    redBlue.setPixel(1, 0, 1);
+    TBitmap two(redBlue);
+    two.SetPixelFormat(pf1bit);
+    EXPECT_EQ(two.Image().colorTable(), (QList<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)}));
+    EXPECT_EQ(two.Image().pixel(0, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(two.Image().pixel(1, 0), qRgb(0, 0, 0));
+
+    QImage custom(3, 1, QImage::Format_Indexed8);
+    custom.setColorTable({qRgb(250, 10, 10), qRgb(10, 10, 250), qRgb(1, 2, 3)});
+    for (int x = 0; x < 3; ++x)
+        custom.setPixel(x, 0, uint(x));
+    TBitmap sixteen(custom);
+    sixteen.SetPixelFormat(pf4bit);
+    EXPECT_EQ(sixteen.Image().colorTable(), qdx::standardPalette16());
+    EXPECT_EQ(sixteen.Image().pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(sixteen.Image().pixel(1, 0), qRgb(0, 0, 255));
+    EXPECT_EQ(sixteen.Image().pixel(2, 0), qRgb(0, 0, 0));
+
+    QList<QRgb> greys;
+    for (int i = 0; i < 256; ++i)
+        greys.append(qRgb(i, i, 255 - i));
+    QImage ramp(256, 1, QImage::Format_Indexed8);
+    ramp.setColorTable(greys);
+    for (int x = 0; x < 256; ++x)
+        ramp.setPixel(x, 0, uint(x));
+    TBitmap eight(ramp);
+    eight.SetPixelFormat(pf8bit);
+    EXPECT_EQ(eight.Image().colorTable(), qdx::halftonePalette256());
+
+    // Already in the palette of the depth: nothing moves.
+    const QImage before = sixteen.Image();
+    sixteen.SetPixelFormat(pf4bit);
+    EXPECT_EQ(sixteen.Image(), before);
 }
 
 TEST(TBitmap, PalettesHaveTheirSizesAndBlackFirst) {
