@@ -227,13 +227,35 @@ void KeyGrabber::readEvents() {
         } else if (type == XCB_MAPPING_NOTIFY) {
             auto* notify = reinterpret_cast<xcb_mapping_notify_event_t*>(event.get());
             xcb_refresh_keyboard_mapping(m_symbols.get(), notify);
-            if (notify->request == XCB_MAPPING_MODIFIER || notify->request == XCB_MAPPING_KEYBOARD)
+            if (notify->request == XCB_MAPPING_MODIFIER ||
+                notify->request == XCB_MAPPING_KEYBOARD) {
                 readModifierMasks();
+                regrabAll();
+            }
         }
     }
     // A broken connection keeps its socket readable forever: stop listening rather than spin.
     if (m_connection->broken() && m_notifier)
         m_notifier->setEnabled(false);
+}
+
+void KeyGrabber::regrabAll() {
+    // A new layout may put the keys on other key codes and Alt or NumLock on other modifiers: the
+    // grabs of the old codes are given back and every held shortcut is grabbed where its key is
+    // now. A grab another client holds by now is refused asynchronously and simply not made.
+    xcb_connection_t* c = m_connection->get();
+    const xcb_window_t root = m_connection->root();
+    for (const auto& [grab, users] : m_grabUsers)
+        xcb_ungrab_key(c, grab.first, root, grab.second);
+    m_grabUsers.clear();
+    for (auto& [shortcut, grabs] : m_held) {
+        grabs = grabsOf(shortcut);
+        for (const Grab& g : grabs)
+            if (m_grabUsers[g]++ == 0)
+                xcb_grab_key(c, 0, root, g.second, g.first, XCB_GRAB_MODE_ASYNC,
+                             XCB_GRAB_MODE_ASYNC);
+    }
+    xcb_flush(c);
 }
 
 void KeyGrabber::readEventsLater() {

@@ -25,7 +25,8 @@ class XcbConnection;
 //
 // The grabber has its own X connection. It belongs to the thread that creates it (the GUI
 // thread), which must run an event loop: key presses are read from the connection's socket
-// through a socket notifier there, and `onPressed` is called there.
+// through a socket notifier there, and `onPressed` is called there. When the keyboard mapping
+// changes (another layout), every held combination is grabbed again at its keys' new codes.
 class KeyGrabber {
 public:
     static constexpr uint16_t kShift = 0x2000;
@@ -60,6 +61,8 @@ private:
     using Grab = std::pair<xcb_keycode_t, uint16_t>; // key code, modifier mask
     std::vector<Grab> grabsOf(uint16_t shortcut) const;
     void readModifierMasks();
+    // Grabs every held shortcut again at the key codes of the current keyboard mapping.
+    void regrabAll();
     void readEvents();
     void readEventsLater();
 

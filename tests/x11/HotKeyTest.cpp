@@ -119,6 +119,34 @@ TEST_F(HotKeyTest, AKeyPressedWhileAnotherProgramHasTheFocusReachesTheManager) {
     EXPECT_EQ(capture.presses.size(), 1u);
 }
 
+// Another keyboard layout puts the letters on other keys: the hot key follows its letter.
+TEST_F(HotKeyTest, AHotKeyFollowsItsKeyToANewCodeWhenTheLayoutChanges) {
+    Recorder capture;
+    const uint16_t id = capture.manager.RegisterShortCut(kCtrlAltC);
+    ASSERT_NE(id, 0);
+    const std::vector<xcb_keycode_t> c = other->keycodesOf(kKeysymC);
+    const std::vector<xcb_keycode_t> x = other->keycodesOf(kKeysymX);
+    ASSERT_EQ(c.size(), 1u);
+    ASSERT_EQ(x.size(), 1u);
+    // C and X trade places.
+    const std::vector<uint32_t> oldC = other->mapKey(c[0], kKeysymX);
+    const std::vector<uint32_t> oldX = other->mapKey(x[0], kKeysymC);
+    settle();            // the managers hear of the new mapping
+    press("ctrl+alt+c"); // xdotool presses the key that now carries C
+    const bool heard = waitFor([&] { return !capture.presses.empty(); });
+    press("ctrl+alt+x"); // the old key of C is no hot key any more
+    settle();
+    other->restoreKey(c[0], oldC);
+    other->restoreKey(x[0], oldX);
+    settle();
+    EXPECT_TRUE(heard);
+    ASSERT_EQ(capture.presses.size(), 1u);
+    EXPECT_EQ(capture.presses[0].index, id);
+    // And back at the old code once the layout is restored.
+    press("ctrl+alt+c");
+    EXPECT_TRUE(waitFor([&] { return capture.presses.size() == 2; }));
+}
+
 TEST_F(HotKeyTest, NumLockAndCapsLockDoNotDisableAHotKey) {
     Recorder capture;
     const uint16_t id = capture.manager.RegisterShortCut(kCtrlAltC);

@@ -124,6 +124,25 @@ std::vector<xcb_keycode_t> XClient::keycodesOf(uint32_t keysym) {
     return result;
 }
 
+std::vector<uint32_t> XClient::mapKey(xcb_keycode_t keycode, uint32_t keysym) {
+    std::vector<uint32_t> before;
+    Reply<xcb_get_keyboard_mapping_reply_t> mapping(
+        xcb_get_keyboard_mapping_reply(m_c, xcb_get_keyboard_mapping(m_c, keycode, 1), nullptr));
+    if (!mapping)
+        return before;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    before.assign(syms, syms + mapping->keysyms_per_keycode);
+    restoreKey(keycode, std::vector<uint32_t>(before.size(), keysym));
+    return before;
+}
+
+void XClient::restoreKey(xcb_keycode_t keycode, const std::vector<uint32_t>& keysyms) {
+    if (keysyms.empty())
+        return;
+    xcb_change_keyboard_mapping(m_c, 1, keycode, uint8_t(keysyms.size()), keysyms.data());
+    sync();
+}
+
 uint16_t XClient::modifierState() {
     Reply<xcb_query_pointer_reply_t> pointer(
         xcb_query_pointer_reply(m_c, xcb_query_pointer(m_c, root()), nullptr));

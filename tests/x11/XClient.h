@@ -43,6 +43,11 @@ public:
     // by this client, that is when no other client holds any; the grabs are released again.
     bool canGrabAllVariants(uint32_t keysym, uint16_t modifiers);
     std::vector<xcb_keycode_t> keycodesOf(uint32_t keysym);
+    // Gives the key `keycode` the keysym `keysym` on every level, as a layout change does; the
+    // server tells every client with a MappingNotify. Returns the keysyms it had before.
+    std::vector<uint32_t> mapKey(xcb_keycode_t keycode, uint32_t keysym);
+    // Gives the key its keysyms back (as mapKey returned them).
+    void restoreKey(xcb_keycode_t keycode, const std::vector<uint32_t>& keysyms);
     // The keyboard's modifier and lock state (Shift, Lock, Control, Mod1..Mod5 bits).
     uint16_t modifierState();
 
