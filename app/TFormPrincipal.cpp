@@ -87,6 +87,7 @@ TFormPrincipal::TFormPrincipal(QWidget* parent, TrayArea* trayArea) : QMainWindo
     OpenPictureDialog.filter = kPictureFilter;
     OpenPictureDialog.defaultSuffix = QStringLiteral("bmp");
     OpenPictureDialog.mustExist = true;
+    OpenPictureDialog.picturePreview = true;
     SavePictureDialog.filter = kPictureFilter;
     SavePictureDialog.defaultSuffix = QStringLiteral("bmp");
     OpenDialogIcone.filter = QStringLiteral("Todos os arquivos|*.*");
@@ -327,6 +328,10 @@ void TFormPrincipal::buildToolBar() {
     button("ToolButton25", Faleconosco1, s->standardIcon(QStyle::SP_DialogYesButton));
     ToolBar1->addSeparator();
     button("ToolButton28", AjudadoQuadrix1, s->standardIcon(QStyle::SP_DialogHelpButton));
+    // The buttons show only icons: each is named by its hint for screen readers.
+    for (QToolButton* b :
+         ToolBar1->findChildren<QToolButton*>(QString(), Qt::FindDirectChildrenOnly))
+        b->setAccessibleName(b->toolTip());
 }
 
 void TFormPrincipal::buildBanner() {

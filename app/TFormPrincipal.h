@@ -213,7 +213,7 @@ private:
     void navegarBanner();
 
     std::shared_ptr<qdx::x11::ScreenSource> m_screen;
-    bool m_screenTried = false;
+    bool m_screenFixed = false; // a source given by SetScreenSource, kept as it is
     QActionGroup* m_skinMenuGroup = nullptr;
     QActionGroup* m_skinPopupGroup = nullptr;
     Qt::WindowStates m_stateBeforeHiding = Qt::WindowMaximized;

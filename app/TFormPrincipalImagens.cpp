@@ -21,24 +21,27 @@
 
 void TFormPrincipal::SetScreenSource(std::shared_ptr<qdx::x11::ScreenSource> source) {
     m_screen = std::move(source);
-    m_screenTried = true;
+    m_screenFixed = true;
 }
 
 std::unique_ptr<TBitmap> TFormPrincipal::CopiarTela() {
     try {
-        if (!m_screen && !m_screenTried) {
-            m_screenTried = true;
-            // One grabber for the program's life: its connection and shared memory are reused by
-            // every capture. A plain copy of the screen: the pointer is not drawn in.
+        if (!m_screen && !m_screenFixed) {
+            // One grabber while it works: its connection and shared memory are reused by every
+            // capture. A plain copy of the screen: the pointer is not drawn in.
             m_screen =
                 std::make_shared<qdx::x11::ScreenGrabber>(qdx::x11::ScreenGrabber::Pointer::Left);
         }
     } catch (const std::exception&) {
-        return nullptr;
+        return nullptr; // no X server now; the next capture tries again
     }
     if (!m_screen)
         return nullptr;
-    return ::CopiarTela(*m_screen);
+    std::unique_ptr<TBitmap> copy = ::CopiarTela(*m_screen);
+    // A grabber whose copy failed (its server went away) is made anew at the next capture.
+    if (!copy && !m_screenFixed)
+        m_screen.reset();
+    return copy;
 }
 
 void TFormPrincipal::NomearJanela(QWidget* window, const QString& name) {

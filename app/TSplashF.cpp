@@ -3,6 +3,7 @@
 #include "shared/Configuracoes.h"
 
 #include <QEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -10,6 +11,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
+#include <QTimer>
 
 TSplashF::TSplashF(Mode mode, QWidget* parent)
     : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog), m_mode(mode) {
@@ -66,7 +68,24 @@ bool TSplashF::event(QEvent* event) {
     return QDialog::event(event);
 }
 
+void TSplashF::ShowAndWaitForPaint(int timeoutMs) {
+    QEventLoop wait;
+    m_paintWait = &wait;
+    QTimer::singleShot(timeoutMs, &wait, &QEventLoop::quit);
+    show();
+    if (!m_painted)
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    m_paintWait = nullptr;
+}
+
 bool TSplashF::eventFilter(QObject* watched, QEvent* event) {
+    // The picture covers the window: its first paint is the splash's.
+    if (watched == Image1 && event->type() == QEvent::Paint && !m_painted) {
+        m_painted = true;
+        // The rest of that paint pass goes on; the wait ends once it is through.
+        if (m_paintWait)
+            QTimer::singleShot(0, m_paintWait, &QEventLoop::quit);
+    }
     if (watched == Image1 && event->type() == QEvent::MouseButtonPress) {
         if (m_mode == Mode::About)
             accept();

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QEventLoop;
 class QFrame;
 class QLabel;
 
@@ -21,6 +22,12 @@ public:
     // The application's picture at `size` (the splash's own drawing, also used by tests).
     static QPixmap picture(const QSize& size);
 
+    // Shows the window and returns once it has been painted for the first time, serving events
+    // meanwhile in an event loop (no busy waiting); after `timeoutMs` at the latest, for a window
+    // system that never shows it.
+    void ShowAndWaitForPaint(int timeoutMs);
+    bool Painted() const { return m_painted; }
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -28,4 +35,6 @@ protected:
 
 private:
     Mode m_mode;
+    bool m_painted = false;
+    QEventLoop* m_paintWait = nullptr;
 };

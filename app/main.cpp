@@ -9,7 +9,6 @@
 #include "platform/vfwdialog/CompressorDialog.h"
 #include "shared/Configuracoes.h"
 
-#include <QElapsedTimer>
 #include <QScreen>
 #include <QThread>
 #include <QWindow>
@@ -24,19 +23,6 @@ void prepareWebEngine() {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-}
-
-// Shows the splash and makes sure it is on the screen before the program blocks.
-void paintNow(QWidget* splash) {
-    splash->show();
-    QElapsedTimer waited;
-    waited.start();
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    } while (splash->windowHandle() && !splash->windowHandle()->isExposed() &&
-             waited.elapsed() < 500);
-    splash->repaint();
-    QCoreApplication::processEvents();
 }
 
 } // namespace
@@ -59,7 +45,8 @@ int main(int argc, char** argv) {
     prompts.install();
 
     auto splash = std::make_unique<TSplashF>(TSplashF::Mode::StartUp);
-    paintNow(splash.get());
+    // The splash is on the screen before the program blocks.
+    splash->ShowAndWaitForPaint(2000);
     QThread::msleep(1000);
     QCoreApplication::processEvents();
 

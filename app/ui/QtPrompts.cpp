@@ -1,7 +1,12 @@
 #include "app/ui/QtPrompts.h"
 
+#include "shared/ArquivosImagem.h"
+
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 
 namespace qdx::ui {
@@ -45,27 +50,66 @@ bool QtPrompts::question(const QString& caption, const QString& text) {
 
 namespace {
 
-std::optional<QString> runFileDialog(const FileDialogRequest& request, bool save) {
-    QFileDialog dialog(dialogParent(), request.title, request.directory);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+constexpr int kPreviewSide = 200;
+
+// A label beside the file list that shows the picture the dialog points at.
+void addPicturePreview(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    auto* preview = new QLabel(&dialog);
+    preview->setObjectName(QStringLiteral("PicturePreview"));
+    preview->setAccessibleName(QStringLiteral("Preview"));
+    preview->setAlignment(Qt::AlignCenter);
+    preview->setFixedSize(kPreviewSide, kPreviewSide);
+    preview->setFrameShape(QFrame::StyledPanel);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
+    QObject::connect(
+        &dialog, &QFileDialog::currentChanged, preview, [preview](const QString& path) {
+            preview->clear();
+            if (!QFileInfo(path).isFile())
+                return;
+            try {
+                const QImage picture = CarregarImagem(path).Image();
+                preview->setPixmap(QPixmap::fromImage(picture.scaled(
+                    kPreviewSide, kPreviewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+            } catch (const std::exception&) {
+                // Not a picture that can be read: the preview stays empty.
+            }
+        });
+}
+
+} // namespace
+
+std::unique_ptr<QFileDialog> fileDialogFor(const FileDialogRequest& request, bool save) {
+    auto dialog = std::make_unique<QFileDialog>(dialogParent(), request.title, request.directory);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     if (save) {
-        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog->setFileMode(QFileDialog::AnyFile);
         // Replacing an existing file is the caller's decision, not the dialog's.
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     } else {
-        dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        dialog->setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     }
-    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog->setOption(QFileDialog::ReadOnly, false);
+    if (request.picturePreview)
+        addPicturePreview(*dialog);
     const QStringList filters = qtNameFilters(request.filter);
     if (!filters.isEmpty())
-        dialog.setNameFilters(filters);
+        dialog->setNameFilters(filters);
     if (!request.defaultSuffix.isEmpty())
-        dialog.setDefaultSuffix(request.defaultSuffix);
+        dialog->setDefaultSuffix(request.defaultSuffix);
     if (!request.fileName.isEmpty())
-        dialog.selectFile(request.fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        dialog->selectFile(request.fileName);
+    return dialog;
+}
+
+namespace {
+
+std::optional<QString> runFileDialog(const FileDialogRequest& request, bool save) {
+    const std::unique_ptr<QFileDialog> dialog = fileDialogFor(request, save);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    return dialog->selectedFiles().constFirst();
 }
 
 } // namespace

@@ -2,8 +2,11 @@
 
 #include "platform/core/Prompts.h"
 
+#include <QFileDialog>
 #include <QPointer>
 #include <QWidget>
+
+#include <memory>
 
 namespace qdx::ui {
 
@@ -35,5 +38,10 @@ private:
 
 // The window a dialog belongs to: the active window, else the first visible top-level window.
 QWidget* dialogParent();
+
+// The file dialog a request asks for, not yet shown. With `picturePreview` it is Qt's own dialog
+// with a preview beside the list (a label named "PicturePreview") that shows the picture file the
+// user points at, scaled to fit.
+std::unique_ptr<QFileDialog> fileDialogFor(const FileDialogRequest& request, bool save);
 
 } // namespace qdx::ui

@@ -15,6 +15,7 @@ struct FileDialogRequest {
     QString directory;
     QString fileName;
     bool mustExist = false;
+    bool picturePreview = false; // show the picture file the user points at beside the list
 };
 
 // Every message box, question and file dialog of the programs goes through this interface: the

@@ -6,6 +6,7 @@
 #include "app/ui/ApagarTemporarios.h"
 #include "app/ui/ErrorRoute.h"
 #include "app/ui/HelpWindow.h"
+#include "app/ui/QtPrompts.h"
 #include "app/ui/QuadrixApplication.h"
 #include "app/ui/TSkinData.h"
 #include "app/ui/TSkinStore.h"
@@ -13,13 +14,16 @@
 #include "platform/core/AppFolder.h"
 #include "platform/core/Exception.h"
 #include "platform/core/WorkFileLock.h"
+#include "shared/ArquivosImagem.h"
 #include "shared/PictureError.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMdiArea>
 #include <QPainter>
 #include <QPushButton>
@@ -217,6 +221,37 @@ TEST(ApagarTemporarios, DeletesOnlyWorkFilesNoProgramHolds) {
     setApplicationFolder(dir.file(QStringLiteral("gone")));
     QDir(dir.path()).rmdir(QStringLiteral("gone"));
     EXPECT_NO_THROW(ApagarTemporarios());
+}
+
+// The open-picture dialog previews the picture file the user points at, scaled to fit; anything
+// else leaves the preview empty.
+TEST(QtPrompts, TheOpenPictureDialogPreviewsThePictureUnderThePointer) {
+    TempDir dir;
+    QImage red(300, 150, QImage::Format_RGB32);
+    red.fill(qRgb(255, 0, 0));
+    const QString photo = dir.file(QStringLiteral("photo.bmp"));
+    SalvarImagem(TBitmap(red), photo);
+    ASSERT_TRUE(writeAll(dir.file(QStringLiteral("notes.bmp")), "not a picture"));
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Bitmaps|*.bmp");
+    request.directory = dir.path();
+    request.mustExist = true;
+    request.picturePreview = true;
+    const std::unique_ptr<QFileDialog> dialog = qdx::ui::fileDialogFor(request, false);
+    auto* preview = dialog->findChild<QLabel*>(QStringLiteral("PicturePreview"));
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->accessibleName(), QStringLiteral("Preview"));
+    Q_EMIT dialog->currentChanged(photo);
+    ASSERT_FALSE(preview->pixmap().isNull());
+    EXPECT_EQ(preview->pixmap().size(), QSize(200, 100));
+    EXPECT_EQ(preview->pixmap().toImage().pixel(100, 50), qRgb(255, 0, 0));
+    Q_EMIT dialog->currentChanged(dir.file(QStringLiteral("notes.bmp")));
+    EXPECT_TRUE(preview->pixmap().isNull());
+    // Other dialogs have none.
+    request.picturePreview = false;
+    EXPECT_EQ(qdx::ui::fileDialogFor(request, false)
+                  ->findChild<QLabel*>(QStringLiteral("PicturePreview")),
+              nullptr);
 }
 
 TEST(TStatusBar, PanelsLieAtTheirWidthsAndDrawnPanelsArePaintedByTheProgram) {

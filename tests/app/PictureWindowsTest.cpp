@@ -6,6 +6,7 @@
 #include "shared/ArquivosImagem.h"
 #include "shared/Configuracoes.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/XvfbServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -146,6 +147,28 @@ TEST_F(PictureWindows, NamesThatCannotNameAWindowReachTheErrorRoute) {
     EXPECT_EQ(children().size(), 2);
     EXPECT_EQ(prompts.texts(QStringLiteral("error")).size(), 2);
     EXPECT_EQ(picture(1)->windowTitle(), QStringLiteral("FormImagem"));
+}
+
+// A screen that could not be copied (the X server away for a moment) is tried again at the next
+// capture, through a new connection.
+TEST_F(PictureWindows, AScreenThatCouldNotBeCopiedIsTriedAgainAtTheNextCapture) {
+    const QByteArray display = qgetenv("DISPLAY");
+    XvfbServer server(200, 100, 24);
+    ASSERT_TRUE(server.running());
+    qputenv("DISPLAY", "nowhere:0");
+    form.reset();
+    form = std::make_unique<TFormPrincipal>(nullptr, &area); // the real screen grabber
+    const bool failedFirst = form->CopiarTela() == nullptr;
+    qputenv("DISPLAY", server.display().toLatin1());
+    const std::unique_ptr<TBitmap> copy = form->CopiarTela();
+    if (display.isEmpty())
+        qunsetenv("DISPLAY");
+    else
+        qputenv("DISPLAY", display);
+    EXPECT_TRUE(failedFirst);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->Width(), 200);
+    EXPECT_EQ(copy->Height(), 100);
 }
 
 TEST_F(PictureWindows, OpenedFilesTakeImageNamesAndATakenNameClosesTheNewWindow) {

@@ -152,14 +152,15 @@ protected:
 };
 
 TEST_F(QuadrixEndToEnd, TheCaptureHotKeyCopiesTheScreenWhileAnotherClientHasTheFocus) {
-    ASSERT_TRUE(writeAll(home.file(QStringLiteral("x_tmp_y.avi")), "x"));
-    ASSERT_TRUE(writeAll(home.file(QStringLiteral("TMP_a.avi")), "x"));
+    const QString leftover = QStringLiteral("tmp_00112233445566778899AABBCCDDEEFF.avi");
+    ASSERT_TRUE(writeAll(home.file(leftover), "x"));
+    ASSERT_TRUE(writeAll(home.file(QStringLiteral("my_tmp_notes.txt")), "x"));
     QuadrixRun quadrix(home);
     const QString window = quadrix.waitForWindow();
     ASSERT_FALSE(window.isEmpty()) << "Quadrix did not show its window";
-    // Temporary files were removed at start; other names stay.
-    EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("x_tmp_y.avi"))));
-    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("TMP_a.avi"))));
+    // The engine's leftover work files were removed at start; other names stay.
+    EXPECT_FALSE(QFile::exists(home.file(leftover)));
+    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("my_tmp_notes.txt"))));
     // No taskbar button.
     const ProcessResult state = run(
         QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_STATE")});
@@ -220,13 +221,15 @@ TEST_F(QuadrixEndToEnd, TheSkinIsStoredWhenTheWindowClosesAndNotOnExit) {
         ASSERT_FALSE(window.isEmpty());
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
         keys(QStringLiteral("alt+s v"));
-        ASSERT_TRUE(writeAll(home.file(QStringLiteral("tmp_0000.avi")), "x"));
+        ASSERT_TRUE(
+            writeAll(home.file(QStringLiteral("tmp_0000000000000000000000000000000A.wav")), "x"));
         QThread::msleep(300);
         closeWindow(*client, window.toUInt());
         ASSERT_TRUE(quadrix.waitForEnd()) << "closing the window did not end the program";
     }
     EXPECT_EQ(storedSkin(), 2);
-    EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("tmp_0000.avi"))));
+    EXPECT_FALSE(
+        QFile::exists(home.file(QStringLiteral("tmp_0000000000000000000000000000000A.wav"))));
 }
 
 TEST_F(QuadrixEndToEnd, MinimisingHidesIntoTheTrayWhenThereIsOneAndOnlyThen) {
