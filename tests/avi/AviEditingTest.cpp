@@ -1,5 +1,6 @@
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
+#include "platform/core/WorkFileLock.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "tests/avi/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -66,6 +67,35 @@ TEST_F(AviEditing, ACancelledOrFailedOperationKeepsTheFileOfTheTargetsName) {
     engine.CopySelection(false, 0, 3, dir.file(QStringLiteral("gone.avi")), target);
     EXPECT_EQ(readAll(target), QByteArray(5000, 'x'));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    expectNoTemporaries();
+}
+
+// The work films and sound files of an operation are locked while it runs: a clean-up of
+// temporary files (this program's or another's) cannot delete one from under it.
+TEST_F(AviEditing, WorkFilesAreHeldWhileTheOperationUsesThem) {
+    const QString talk = film(QStringLiteral("talk.avi"), 25, true);
+    int seen = 0;
+    int removed = 0;
+    auto cleanUp = [&] {
+        for (const QString& name : QDir(appFolder.path()).entryList(QDir::Files)) {
+            ++seen;
+            if (qdx::WorkFileLock::removeIfUnused(QDir(appFolder.path()).filePath(name)))
+                ++removed;
+        }
+    };
+    engine.OnExtractFramesProgress = [&](int, int, int, TAviCapture*, bool&) {
+        cleanUp();
+    };
+    engine.OnProgress = [&](int, TAviCapture*, bool&) {
+        cleanUp();
+    };
+    const QString target = dir.file(QStringLiteral("out.avi"));
+    ASSERT_TRUE(engine.CompressFile(talk, target));
+    engine.CopySelection(true, 0, 9, talk, dir.file(QStringLiteral("cut.avi")));
+    EXPECT_GT(seen, 0);
+    EXPECT_EQ(removed, 0);
+    EXPECT_EQ(probeFrameCount(target), 25);
+    EXPECT_EQ(probeFrameCount(dir.file(QStringLiteral("cut.avi"))), 10);
     expectNoTemporaries();
 }
 

@@ -4,9 +4,12 @@
 
 #include "platform/core/Exception.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 
@@ -121,9 +124,31 @@ TEST_F(AviReading, SoundIsReportedForFilmsThatHaveIt) {
     EXPECT_TRUE(engine.HasSound(withSound));
     EXPECT_FALSE(engine.HasSound(silent));
     EXPECT_FALSE(engine.HasSound(dir.file(QStringLiteral("missing.avi"))));
-    // A read-only film keeps its sound.
-    ASSERT_TRUE(QFile::setPermissions(withSound, QFile::ReadOwner | QFile::ReadGroup));
-    EXPECT_TRUE(engine.HasSound(withSound));
+    // A film that cannot be opened for writing keeps its sound. File permissions do not stop
+    // root (which CI runs as), so the film lies in a read-only mount, which stops everyone.
+    const QString mount = dir.file(QStringLiteral("read-only"));
+    ASSERT_TRUE(QDir().mkpath(mount));
+    const bool mounted =
+        run(QStringLiteral("mount"), {QStringLiteral("--bind"), dir.path(), mount}).exitCode == 0 &&
+        run(QStringLiteral("mount"),
+            {QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), mount})
+                .exitCode == 0;
+    const QString readOnly = mount + QStringLiteral("/sound.avi");
+    if (!mounted) {
+        // Without the right to mount: an ordinary user, whom the permissions do stop.
+        run(QStringLiteral("umount"), {mount});
+        if (::geteuid() == 0)
+            GTEST_SKIP() << "root without the right to mount: no film it cannot write";
+        ASSERT_TRUE(QFile::setPermissions(withSound, QFile::ReadOwner | QFile::ReadGroup));
+    }
+    const QString film = mounted ? readOnly : withSound;
+    {
+        QFile probe(film);
+        ASSERT_FALSE(probe.open(QIODevice::ReadWrite)) << "the film must not be writable";
+    }
+    EXPECT_TRUE(engine.HasSound(film));
+    if (mounted)
+        run(QStringLiteral("umount"), {mount});
 }
 
 TEST(AviDib, RowsAndSizes) {

@@ -4,6 +4,7 @@
 #include "platform/core/WorkFileLock.h"
 #include "platform/x11/ScreenSource.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/VirtualClock.h"
 
 #include <QFileInfo>
 
@@ -17,37 +18,8 @@
 namespace {
 
 using namespace qdx::test;
+using qdx::test::VirtualClock;
 using namespace std::chrono_literals;
-
-// A clock whose time passes only when someone waits: a wait that is not woken jumps straight to
-// its deadline. Recordings then run at full speed and their pacing is exact.
-class VirtualClock : public qdx::Clock {
-public:
-    time_point now() override {
-        std::lock_guard lock(m_mutex);
-        return m_now;
-    }
-    void advance(duration d) {
-        std::lock_guard lock(m_mutex);
-        m_now += d;
-    }
-    bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& condition,
-                   time_point when, const std::function<bool()>& wake) override {
-        if (wake())
-            return true;
-        // Let other threads in for a moment, as a real wait would.
-        condition.wait_for(lock, 50us, wake);
-        if (wake())
-            return true;
-        std::lock_guard guard(m_mutex);
-        m_now = std::max(m_now, when);
-        return false;
-    }
-
-private:
-    std::mutex m_mutex;
-    time_point m_now{};
-};
 
 // A screen of one colour that changes with every copy; a copy may take virtual time.
 class ColourScreen : public qdx::x11::ScreenSource {

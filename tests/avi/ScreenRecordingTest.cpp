@@ -2,6 +2,7 @@
 
 #include "avi/TAviCapture.h"
 #include "tests/avi/FilmMaker.h"
+#include "tests/support/VirtualClock.h"
 #include "tests/support/XvfbServer.h"
 #include "tests/x11/XClient.h"
 
@@ -78,13 +79,13 @@ TEST_F(ScreenRecording, ThreeSecondsAtTenFramesPerSecondShowTheScreenAndThePoint
     client.sync();
     ASSERT_TRUE(recorder.waitForFinished(30000));
     ASSERT_EQ(recorder.exitCode(), 0) << recorder.readAllStandardError().constData();
-    EXPECT_TRUE(recorder.readAllStandardOutput().contains("dropped: 0"));
 
-    const int frames = probeFrameCount(film);
-    EXPECT_NEAR(frames, 30, 1);
+    // Real time on a shared machine may drop frames (their positions stay, so the film lasts as
+    // long as the recording); how many is the benchmark's figure, not this test's.
     EXPECT_NEAR(probeDuration(film), 3.0, 0.15);
     const QByteArray decoded = decodeFrames(film, 320, 240);
-    ASSERT_EQ(decoded.size(), qsizetype(frames) * 320 * 240 * 3);
+    const int frames = int(decoded.size() / (320 * 240 * 3));
+    ASSERT_GE(frames, 2);
     EXPECT_EQ(pixel(decoded, 320, 240, 0, 20, 20), qRgb(255, 0, 0));
     EXPECT_EQ(pixel(decoded, 320, 240, frames - 1, 20, 20), qRgb(255, 255, 0));
     // The pointer is drawn with its hot spot on the pointer's position.
@@ -92,10 +93,13 @@ TEST_F(ScreenRecording, ThreeSecondsAtTenFramesPerSecondShowTheScreenAndThePoint
     EXPECT_EQ(pixel(decoded, 320, 240, 0, 96 + 12, 116 + 12), qRgb(0, 0, 255));
 }
 
+// Real screen copies, paced by a clock whose time passes only in the recorder's waits: no copy is
+// ever late, so every position holds a picture however loaded the machine is.
 TEST_F(ScreenRecording, APauseLeavesNoGapInARealRecording) {
     client.window(QRect(0, 0, 320, 240), qRgb(0, 0, 255));
     client.sync();
     TAviCapture engine;
+    engine.SetClock(std::make_shared<VirtualClock>());
     engine.FileName = dir.file(QStringLiteral("paused.avi"));
     engine.PixelFormat = pf24bit;
     engine.Rate = 10;
@@ -103,19 +107,26 @@ TEST_F(ScreenRecording, APauseLeavesNoGapInARealRecording) {
     engine.OnCapturing = [&](int, TAviCapture*) {
         ++reported;
     };
+    auto waitFor = [&](int frames) {
+        for (int i = 0; i < 2000 && reported.load() < frames; ++i)
+            std::this_thread::sleep_for(10ms);
+    };
     engine.StartRecording();
-    std::this_thread::sleep_for(700ms);
+    waitFor(5);
     engine.PauseRecording();
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(300ms);
+    const int paused = reported.load();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(reported.load(), paused) << "no frames while paused";
+    EXPECT_FALSE(engine.Recording());
     engine.ResumeRecording();
-    std::this_thread::sleep_for(700ms);
+    waitFor(paused + 5);
     engine.StopRecording();
     ASSERT_TRUE(engine.RecordingError().isEmpty()) << engine.RecordingError().toStdString();
     EXPECT_EQ(engine.DroppedFrames(), 0);
-    // Every position holds a picture: the film is as long as the time spent recording.
+    // Every position holds a picture: the film is as long as the frames recorded.
     EXPECT_EQ(probeFrameCount(engine.FileName), reported.load());
     EXPECT_NEAR(probeDuration(engine.FileName), reported.load() / 10.0, 0.001);
-    EXPECT_LT(reported.load(), 20) << "no frames while paused";
 }
 
 TEST_F(ScreenRecording, AKilledRecordingStillOpens) {
@@ -143,6 +154,23 @@ TEST_F(ScreenRecording, TheToolReportsATargetThatCannotBeWritten) {
              QStringLiteral("--seconds"), QStringLiteral("0.5")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains("Ocorreu um erro")) << result.err.constData();
+}
+
+// A compression that fails loses nothing: the uncompressed recording moves out of the work files
+// to a name beside the target, and the tool says where.
+TEST_F(ScreenRecording, ARecordingWhoseCompressionFailsIsKeptBesideTheTarget) {
+    const QString film = dir.file(QStringLiteral("taken.avi"));
+    ASSERT_TRUE(QDir().mkpath(film)); // a folder of that name: the compressed film cannot go there
+    const ProcessResult result =
+        qdx({QStringLiteral("record"), film, QStringLiteral("--seconds"), QStringLiteral("1"),
+             QStringLiteral("--rate"), QStringLiteral("10"), QStringLiteral("--compress"),
+             QStringLiteral("--codec"), QStringLiteral("MJPG")});
+    EXPECT_EQ(result.exitCode, 1);
+    const QString kept = dir.file(QStringLiteral("taken-uncompressed.avi"));
+    EXPECT_TRUE(result.err.contains(kept.toLocal8Bit())) << result.err.constData();
+    EXPECT_GE(probeFrameCount(kept), 5);
+    EXPECT_EQ(probeVideoCodec(kept), QStringLiteral("rawvideo"));
+    EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("tmp_*")}, QDir::Files).isEmpty());
 }
 
 TEST_F(ScreenRecording, CompressedRecordingsAndScreenCopies) {

@@ -1,6 +1,7 @@
 #include "tests/vfw/FilmTools.h"
 
 #include "platform/core/Dib.h"
+#include "platform/vfw/CompressorChooser.h"
 #include "tests/support/TestSupport.h"
 
 #include <cmath>
@@ -91,3 +92,14 @@ double psnr(const QByteArray& a, const QByteArray& b) {
 }
 
 } // namespace qdx::vfw::test
+
+namespace qdx::vfw {
+
+void PrintTo(const Compressor& compressor, std::ostream* out) {
+    char fourcc[5] = {};
+    for (int i = 0; i < 4; ++i)
+        fourcc[i] = char((compressor.fourcc >> (8 * i)) & 0xFF);
+    *out << compressor.name.toStdString() << " (" << (compressor.fourcc ? fourcc : "DIB ") << ")";
+}
+
+} // namespace qdx::vfw

@@ -10,6 +10,16 @@
 
 #include <vector>
 
+#include <ostream>
+
+namespace qdx::vfw {
+
+struct Compressor;
+// A compressor as GoogleTest prints a test parameter: its name and FourCC, not its bytes.
+void PrintTo(const Compressor& compressor, std::ostream* out);
+
+} // namespace qdx::vfw
+
 namespace qdx::vfw::test {
 
 // Runs ffmpeg -f lavfi on `source` (a lavfi graph) with the output arguments. An empty string

@@ -27,6 +27,11 @@ struct FilmCase {
     int frames;
 };
 
+// Printed by name when GoogleTest shows the parameter of a test.
+void PrintTo(const FilmCase& film, std::ostream* out) {
+    *out << film.name;
+}
+
 // The films every test of this file reads, made once.
 const std::vector<FilmCase>& filmCases() {
     static const std::vector<FilmCase> cases = {
