@@ -9,6 +9,7 @@
 #include "avi/TAviCapture.h"
 #include "dialogs/TFormConfiguracao.h"
 #include "dialogs/TFormErro.h"
+#include "editor/TFormJoin.h"
 #include "editor/TFormSplit.h"
 #include "platform/core/AppFolder.h"
 #include "shared/ArquivosImagem.h"
@@ -187,7 +188,7 @@ void TFormPrincipal::SaveShownFrame(QMdiSubWindow* window) {
 }
 
 void TFormPrincipal::ToolsJoin1Click(QObject*) {
-    // The join window arrives with the film editor; the entry exists already.
+    MostrarJanelaFilme(new TFormJoin(this));
 }
 
 TJanelaPrincipal TFormPrincipal::PecasConfiguracao() {

@@ -114,6 +114,40 @@ PY
     done
 }
 
+# Stepping through a film in the split window's viewer (viewer_bench: the slider event's fetch,
+# the copy into the picture control and the paint, offscreen) against "ffmpeg -threads 1 -i FILM
+# -f null -" on 300-frame 1280x720 films (Motion JPEG, H.264), runs interleaved; then 200 random
+# jumps, and the resident memory while stepping through a 10-minute film.
+viewer() {
+    echo "== viewer"
+    local runs=${FILM_RUNS:-5}
+    local name args
+    for film_args in "mjpeg:-c:v mjpeg -q:v 3" "h264:-c:v libx264 -g 50"; do
+        name=${film_args%%:*}
+        args=${film_args#*:}
+        # shellcheck disable=SC2086
+        ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 300 $args "$work/$name.avi"
+        : >"$work/ffmpeg.txt"
+        : >"$work/ours.txt"
+        for _ in $(seq "$runs"); do
+            timed_run "$work/ffmpeg.txt" ffmpeg -v error -threads 1 -i "$work/$name.avi" -f null -
+            "$build/bin/viewer_bench" "$work/$name.avi" sequential 2>/dev/null | awk '/^frames/ {print $6}' >>"$work/ours.txt"
+        done
+        /usr/bin/python3 - "$work/ffmpeg.txt" "$work/ours.txt" "$name" <<'PY'
+import statistics, sys
+ffmpeg = statistics.median(float(line.split()[0]) for line in open(sys.argv[1]) if line.strip())
+ours = statistics.median(float(line) for line in open(sys.argv[2]) if line.strip())
+print("%s: ffmpeg -threads 1 %.0f fps; viewer stepping %.0f fps; ratio %.2f (target >= 0.90)"
+      % (sys.argv[3], 300 / ffmpeg, ours, ours / (300 / ffmpeg)))
+PY
+        echo "$name random jumps: $("$build/bin/viewer_bench" "$work/$name.avi" random 2>/dev/null)"
+        echo "$name engine fetch alone: $("$build/bin/viewer_bench" "$work/$name.avi" fetch 2>/dev/null)"
+    done
+    ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -t 600 -c:v mjpeg -q:v 5 "$work/long.avi"
+    echo "10-minute film, resident memory while stepping:"
+    "$build/bin/viewer_bench" "$work/long.avi" memory 2>/dev/null
+}
+
 # Screen copies on a 1920x1080 Xvfb with MIT-SHM: ScreenGrabber's grab, pointer and conversion to
 # 24 and 32 bits (median per frame in-process, screengrab_bench) against "ffmpeg -f x11grab" with
 # its pointer drawn and the same output layouts (bgr24, bgr0). ffmpeg's time per frame is the
@@ -278,7 +312,7 @@ recorder() {
 }
 
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(pictures films compress screen recording recorder container mainprogram browser)
+[ ${#groups[@]} -gt 0 ] || groups=(pictures films viewer compress screen recording recorder container mainprogram browser)
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
 for group in "${groups[@]}"; do
     "$group"

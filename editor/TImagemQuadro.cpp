@@ -8,18 +8,22 @@ TImagemQuadro::TImagemQuadro(QWidget* parent) : QWidget(parent) {
 
 void TImagemQuadro::SetPicture(TBitmap picture) {
     m_picture = std::move(picture);
-    m_pixmapStale = true;
+    // A frame covers the whole control (it takes the frame's size or is stretched over it), so
+    // nothing behind it needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent, !m_picture.Empty() && (m_stretch || m_autoSize));
     adjustSize();
     update();
 }
 
 void TImagemQuadro::SetStretch(bool stretch) {
     m_stretch = stretch;
+    setAttribute(Qt::WA_OpaquePaintEvent, !m_picture.Empty() && (m_stretch || m_autoSize));
     update();
 }
 
 void TImagemQuadro::SetAutoSize(bool autoSize) {
     m_autoSize = autoSize;
+    setAttribute(Qt::WA_OpaquePaintEvent, !m_picture.Empty() && (m_stretch || m_autoSize));
     adjustSize();
 }
 
@@ -31,15 +35,13 @@ void TImagemQuadro::adjustSize() {
 void TImagemQuadro::paintEvent(QPaintEvent*) {
     if (m_picture.Empty())
         return;
-    if (m_pixmapStale) {
-        m_pixmap = QPixmap::fromImage(m_picture.Image());
-        m_pixmapStale = false;
-    }
+    // The frame is drawn straight from its pixels: a frame is shown once, so a pixmap copy
+    // made first would only add a copy of every frame.
     QPainter painter(this);
     if (m_stretch) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter.drawPixmap(rect(), m_pixmap);
+        painter.drawImage(rect(), m_picture.Image());
     } else {
-        painter.drawPixmap(0, 0, m_pixmap);
+        painter.drawImage(QPoint(0, 0), m_picture.Image());
     }
 }

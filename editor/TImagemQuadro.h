@@ -2,7 +2,6 @@
 
 #include "platform/core/TBitmap.h"
 
-#include <QPixmap>
 #include <QWidget>
 
 // The picture control of the film windows: it holds a frame and draws it stretched over its whole
@@ -27,8 +26,6 @@ private:
     void adjustSize();
 
     TBitmap m_picture;
-    QPixmap m_pixmap;
-    bool m_pixmapStale = false;
     bool m_stretch = false;
     bool m_autoSize = true;
 };

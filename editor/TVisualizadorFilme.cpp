@@ -586,8 +586,13 @@ void TVisualizadorFilme::SemComandoEmCurso(const std::function<void()>& comando)
 
 void TVisualizadorFilme::ComandoSelecao(OperacaoSelecao operacao) {
     ComandoFilme([this, operacao](const QString& target) {
-        (AviCapture->*operacao)(CheckBoxSom->isChecked(), TrackerVideo->SelStart() - 1,
-                                TrackerVideo->SelEnd() - 1, NomeFilme, target);
+        // After the join window's Remove the reset selection may start at 0: the first frame is
+        // never below 0.
+        const int first = std::max(0, TrackerVideo->SelStart() - 1);
+        const int last = TrackerVideo->SelEnd() - 1;
+        if (last < first)
+            return;
+        (AviCapture->*operacao)(CheckBoxSom->isChecked(), first, last, NomeFilme, target);
     });
 }
 

@@ -114,6 +114,20 @@ std::optional<QString> runFileDialog(const FileDialogRequest& request, bool save
 
 } // namespace
 
+std::optional<QStringList> QtPrompts::openFiles(const FileDialogRequest& request) {
+    QFileDialog dialog(dialogParent(), request.title, request.directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    const QStringList filters = qtNameFilters(request.filter);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
+    if (!request.defaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(request.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles();
+}
+
 std::optional<QString> QtPrompts::openFile(const FileDialogRequest& request) {
     return runFileDialog(request, false);
 }

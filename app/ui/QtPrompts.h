@@ -30,6 +30,7 @@ public:
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
     std::optional<QString> chooseFolder(const QString& title, const QString& start) override;
     bool onScreen() const override { return true; }
+    std::optional<QStringList> openFiles(const FileDialogRequest& request) override;
 
 private:
     bool m_installed = false;

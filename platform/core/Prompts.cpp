@@ -71,4 +71,11 @@ QStringList qtNameFilters(const QString& barFilter) {
     return result;
 }
 
+std::optional<QStringList> Prompts::openFiles(const FileDialogRequest& request) {
+    const std::optional<QString> file = openFile(request);
+    if (!file)
+        return std::nullopt;
+    return QStringList{*file};
+}
+
 } // namespace qdx

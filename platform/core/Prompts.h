@@ -37,6 +37,9 @@ public:
     // Whether these prompts are shown on the screen. Windows that stand in for a box (the
     // contact dialog of the error route) open only then; otherwise their message goes to error().
     virtual bool onScreen() const { return false; }
+    // An open dialog in which several existing files can be chosen, in the dialog's order. By
+    // default the single-file dialog.
+    virtual std::optional<QStringList> openFiles(const FileDialogRequest& request);
 };
 
 // The program's prompts. Until a program installs its own, messages go to standard error,

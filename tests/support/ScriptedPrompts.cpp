@@ -41,6 +41,15 @@ std::optional<QString> ScriptedPrompts::nextFile() {
     return file;
 }
 
+std::optional<QStringList> ScriptedPrompts::openFiles(const FileDialogRequest& request) {
+    if (fileLists.empty())
+        return Prompts::openFiles(request);
+    asked.push_back({QStringLiteral("open"), QString(), request.title, request});
+    std::optional<QStringList> answer = fileLists.front();
+    fileLists.pop_front();
+    return answer;
+}
+
 std::optional<QString> ScriptedPrompts::openFile(const FileDialogRequest& request) {
     asked.push_back({QStringLiteral("open"), QString(), request.title, request});
     return nextFile();

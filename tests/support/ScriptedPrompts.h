@@ -27,6 +27,8 @@ public:
 
     std::deque<bool> answers;
     std::deque<std::optional<QString>> files;
+    // Answers of the several-files dialog; once empty, it answers from `files` with one file.
+    std::deque<std::optional<QStringList>> fileLists;
     std::vector<Asked> asked;
     // Answered by onScreen(): true lets windows that stand in for a box open (tests drive them).
     bool windows = false;
@@ -41,6 +43,7 @@ public:
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
     std::optional<QString> chooseFolder(const QString& title, const QString& start) override;
     bool onScreen() const override { return windows; }
+    std::optional<QStringList> openFiles(const FileDialogRequest& request) override;
 
 private:
     std::optional<QString> nextFile();
