@@ -71,8 +71,7 @@ TFormJoin::TFormJoin(EditorHost* host, QWidget* parent) : TVisualizadorFilme(hos
     ListViewArquivos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListViewArquivos->setSortingEnabled(false);
     ListViewArquivos->header()->setSectionsClickable(true);
-    ListViewArquivos->setStyleSheet(
-        QStringLiteral("QTreeWidget::item { border-bottom: 1px solid palette(mid); }"));
+    ListViewArquivos->setAlternatingRowColors(true);
 
     SpeedButtonAdicionar = commandButton("SpeedButtonAdicionar", QStringLiteral("Add"),
                                          QStringLiteral("Adicionar um novo arquivo a lista"));
