@@ -155,27 +155,7 @@ TFormJoin::TFormJoin(EditorHost* host, QWidget* parent) : TVisualizadorFilme(hos
     trackerPanel->setContentsMargins(2, 2, 3, 2);
     trackerPanel->addWidget(TrackerVideo);
     auto* row = new QHBoxLayout;
-    auto* selection = new QGridLayout(GroupBoxFramesSelecionados);
-    selection->setContentsMargins(6, 2, 6, 2);
-    selection->addWidget(LabelSelecaoInicial, 0, 0);
-    selection->addWidget(SpinEditSelecaoInicial, 0, 1);
-    selection->addWidget(LabelSelecaoFinal, 1, 0);
-    selection->addWidget(SpinEditSelecaoFinal, 1, 1);
-    SpinEditSelecaoInicial->setFixedWidth(72);
-    SpinEditSelecaoFinal->setFixedWidth(72);
-    row->addWidget(GroupBoxFramesSelecionados);
-    auto* split = new QGridLayout(GroupBoxSplit);
-    split->setContentsMargins(6, 2, 6, 2);
-    split->addWidget(LabelNumeroPartes, 0, 0);
-    SpinEditNumeroPartes->setFixedWidth(69);
-    split->addWidget(SpinEditNumeroPartes, 0, 1);
-    split->addWidget(LabelTamanhoPartes, 1, 0);
-    SpinEditTamanhoPartes->setFixedWidth(69);
-    split->addWidget(SpinEditTamanhoPartes, 1, 1);
-    EditTamanho->setParent(SpinEditTamanhoPartes);
-    EditTamanho->setGeometry(0, 0, 52, SpinEditTamanhoPartes->sizeHint().height());
-    split->addWidget(LabelTextoTamanho, 1, 2);
-    row->addWidget(GroupBoxSplit);
+    AdicionarCaixasSelecaoPartes(row);
     auto* small = new QVBoxLayout;
     for (QPushButton* b : {SpeedButtonDividir, SpeedButtonSalvar, SpeedButtonCriar}) {
         b->setFixedHeight(22);

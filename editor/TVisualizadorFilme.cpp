@@ -14,7 +14,9 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -544,6 +546,32 @@ void TVisualizadorFilme::StatusBarDrawPanel(QPainter& canvas, int panel, const Q
     // The bar is never shown as a control: it is painted into the panel.
     ProgressBarCompactar->resize(std::max(0, rect.width() - 1), rect.height() + 1);
     ProgressBarCompactar->render(&canvas, rect.topLeft(), QRegion(), QWidget::DrawChildren);
+}
+
+void TVisualizadorFilme::AdicionarCaixasSelecaoPartes(QHBoxLayout* row) {
+    auto* selection = new QGridLayout(GroupBoxFramesSelecionados);
+    selection->setContentsMargins(6, 2, 6, 2);
+    selection->addWidget(LabelSelecaoInicial, 0, 0);
+    selection->addWidget(SpinEditSelecaoInicial, 0, 1);
+    selection->addWidget(LabelSelecaoFinal, 1, 0);
+    selection->addWidget(SpinEditSelecaoFinal, 1, 1);
+    SpinEditSelecaoInicial->setFixedWidth(72);
+    SpinEditSelecaoFinal->setFixedWidth(72);
+    row->addWidget(GroupBoxFramesSelecionados);
+
+    auto* split = new QGridLayout(GroupBoxSplit);
+    split->setContentsMargins(6, 2, 6, 2);
+    split->addWidget(LabelNumeroPartes, 0, 0);
+    SpinEditNumeroPartes->setFixedWidth(69);
+    split->addWidget(SpinEditNumeroPartes, 0, 1);
+    split->addWidget(LabelTamanhoPartes, 1, 0);
+    // The formatted part size lies over the left part of the size box, beside its arrows.
+    SpinEditTamanhoPartes->setFixedWidth(69);
+    split->addWidget(SpinEditTamanhoPartes, 1, 1);
+    EditTamanho->setParent(SpinEditTamanhoPartes);
+    EditTamanho->setGeometry(0, 0, 52, SpinEditTamanhoPartes->sizeHint().height());
+    split->addWidget(LabelTextoTamanho, 1, 2);
+    row->addWidget(GroupBoxSplit);
 }
 
 void TVisualizadorFilme::ComandoFilme(const std::function<void(const QString&)>& operacao) {

@@ -5,6 +5,8 @@
 
 #include <QMdiSubWindow>
 
+class QHBoxLayout;
+
 #include <functional>
 
 class EditorHost;
@@ -129,6 +131,8 @@ public:
     static QString UnidadeDoTamanho(const QString& text);
 
 protected:
+    // Adds the selection and part boxes, which both film windows show side by side, to a row.
+    void AdicionarCaixasSelecaoPartes(QHBoxLayout* row);
     // The frame of every long operation: a target name from the main window's film dialog,
     // "processing..." in the main window's status panel 2 and its old text back afterwards (also
     // after a failure). Needs the film name to name an existing file. A second command while one
