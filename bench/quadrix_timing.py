@@ -16,26 +16,13 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from xvfb import start_xvfb  # noqa: E402
+
 build = os.path.abspath(sys.argv[1])
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
 quadrix = os.path.join(build, "bin", "Quadrix")
 BMP_SIZE = 54 + 1920 * 1080 * 3
-
-
-def start_xvfb():
-    read_fd, write_fd = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24",
-                               "-nolisten", "tcp", "+extension", "MIT-SHM"],
-                              pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read_fd, 1)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read_fd)
-    return server, ":" + number.decode().strip()
 
 
 def visible(env, name):

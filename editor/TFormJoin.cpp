@@ -28,16 +28,6 @@ namespace {
 constexpr int kSizeRole = Qt::UserRole;
 constexpr int kFramesRole = Qt::UserRole + 1;
 
-QPushButton* commandButton(const char* name, const QString& caption, const QString& hint) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(QLatin1String(name));
-    b->setToolTip(hint);
-    // The accessible name is the caption, as Qt derives it.
-    b->setAccessibleDescription(hint);
-    b->setFocusPolicy(Qt::NoFocus);
-    return b;
-}
-
 QLabel* infoLabel(const char* name) {
     auto* l = new QLabel;
     l->setObjectName(QLatin1String(name));
@@ -73,30 +63,30 @@ TFormJoin::TFormJoin(EditorHost* host, QWidget* parent) : TVisualizadorFilme(hos
     ListViewArquivos->header()->setSectionsClickable(true);
     ListViewArquivos->setAlternatingRowColors(true);
 
-    SpeedButtonAdicionar = commandButton("SpeedButtonAdicionar", QStringLiteral("Add"),
-                                         QStringLiteral("Adicionar um novo arquivo a lista"));
-    SpeedButtonMoveFirst = commandButton(
+    SpeedButtonAdicionar = BotaoComando("SpeedButtonAdicionar", QStringLiteral("Add"),
+                                        QStringLiteral("Adicionar um novo arquivo a lista"));
+    SpeedButtonMoveFirst = BotaoComando(
         "SpeedButtonMoveFirst", QStringLiteral("First"),
         QStringLiteral("Mover o arquivo selecionado para a primeira posição da lista."));
     SpeedButtonMoveUp =
-        commandButton("SpeedButtonMoveUp", QStringLiteral("Move Up"),
-                      QStringLiteral("Mover o arquivo selecionado uma posição para cima."));
+        BotaoComando("SpeedButtonMoveUp", QStringLiteral("Move Up"),
+                     QStringLiteral("Mover o arquivo selecionado uma posição para cima."));
     SpeedButtonMoveDown =
-        commandButton("SpeedButtonMoveDown", QStringLiteral("Move Down"),
-                      QStringLiteral("Mover o arquivo selecionado uma posição para baixo."));
-    SpeedButtonMoveLast = commandButton(
-        "SpeedButtonMoveLast", QStringLiteral("Move Last"),
-        QStringLiteral("Mover o arquivo selecionado para a última posição da lista."));
-    SpeedButtonRemove = commandButton("SpeedButtonRemove", QStringLiteral("Remove"),
-                                      QStringLiteral("Remover o arquivo selecionado da lista"));
-    SpeedButtonShow = commandButton("SpeedButtonShow", QStringLiteral("Show"),
-                                    QStringLiteral("Show frames from selected movie."));
+        BotaoComando("SpeedButtonMoveDown", QStringLiteral("Move Down"),
+                     QStringLiteral("Mover o arquivo selecionado uma posição para baixo."));
+    SpeedButtonMoveLast =
+        BotaoComando("SpeedButtonMoveLast", QStringLiteral("Move Last"),
+                     QStringLiteral("Mover o arquivo selecionado para a última posição da lista."));
+    SpeedButtonRemove = BotaoComando("SpeedButtonRemove", QStringLiteral("Remove"),
+                                     QStringLiteral("Remover o arquivo selecionado da lista"));
+    SpeedButtonShow = BotaoComando("SpeedButtonShow", QStringLiteral("Show"),
+                                   QStringLiteral("Show frames from selected movie."));
     SpeedButtonJoin =
-        commandButton("SpeedButtonJoin", QStringLiteral("Join"),
-                      QStringLiteral("Join/Merge all fileson the list  to large movie(AVI)."));
+        BotaoComando("SpeedButtonJoin", QStringLiteral("Join"),
+                     QStringLiteral("Join/Merge all fileson the list  to large movie(AVI)."));
     SpeedButtonDividir->setText(QStringLiteral("Split"));
     SpeedButtonSalvar->setText(QStringLiteral("Extract"));
-    SpeedButtonCriar = commandButton("SpeedButtonCriar", QStringLiteral("New AVI"), QString());
+    SpeedButtonCriar = BotaoComando("SpeedButtonCriar", QStringLiteral("New AVI"), QString());
 
     LabelFileName = infoLabel("LabelFileName");
     LabelFileType = infoLabel("LabelFileType");

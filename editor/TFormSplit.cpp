@@ -18,33 +18,20 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
-namespace {
-
-QPushButton* commandButton(const char* name, const QString& caption, const QString& hint) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(QLatin1String(name));
-    b->setToolTip(hint);
-    b->setAccessibleDescription(hint);
-    b->setFocusPolicy(Qt::NoFocus);
-    return b;
-}
-
-} // namespace
-
 TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(host, parent) {
     setWindowTitle(TituloJanela());
     setWindowIcon(QIcon());
 
-    SpeedButton3 = commandButton("SpeedButton3", QStringLiteral("Select Archive"), QString());
-    SpeedButtonFechar = commandButton("SpeedButtonFechar", QStringLiteral("Close AVI"), QString());
+    SpeedButton3 = BotaoComando("SpeedButton3", QStringLiteral("Select Archive"), QString());
+    SpeedButtonFechar = BotaoComando("SpeedButtonFechar", QStringLiteral("Close AVI"), QString());
     SpeedButtonSalvar->setText(QStringLiteral("Save scene of the film as image"));
     SpeedButtonSalvar->setToolTip(
         QStringLiteral("Save the selected frame as image (bmp, gif, jpg, wmf)"));
-    SpeedButtonApagar = commandButton("SpeedButtonApagar", QStringLiteral("Remove selected frames"),
-                                      QStringLiteral("Create new AVI without selected frames"));
-    SpeedButtonCrairNovo = commandButton("SpeedButtonCrairNovo",
-                                         QStringLiteral("Create new AVI with selected frames."),
-                                         QStringLiteral("Create new archive wiht selected frames"));
+    SpeedButtonApagar = BotaoComando("SpeedButtonApagar", QStringLiteral("Remove selected frames"),
+                                     QStringLiteral("Create new AVI without selected frames"));
+    SpeedButtonCrairNovo =
+        BotaoComando("SpeedButtonCrairNovo", QStringLiteral("Create new AVI with selected frames."),
+                     QStringLiteral("Create new archive wiht selected frames"));
     SpeedButtonDividir->setText(QStringLiteral("SplitAVI in some archives "));
     SpeedButtonDividir->setToolTip(
         QStringLiteral("SplitAVI in some parts, each part in one archive."));

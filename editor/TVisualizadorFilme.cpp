@@ -548,6 +548,16 @@ void TVisualizadorFilme::StatusBarDrawPanel(QPainter& canvas, int panel, const Q
     ProgressBarCompactar->render(&canvas, rect.topLeft(), QRegion(), QWidget::DrawChildren);
 }
 
+QPushButton* TVisualizadorFilme::BotaoComando(const char* name, const QString& caption,
+                                              const QString& hint) {
+    auto* b = new QPushButton(caption);
+    b->setObjectName(QLatin1String(name));
+    b->setToolTip(hint);
+    b->setAccessibleDescription(hint);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
 void TVisualizadorFilme::AdicionarCaixasSelecaoPartes(QHBoxLayout* row) {
     auto* selection = new QGridLayout(GroupBoxFramesSelecionados);
     selection->setContentsMargins(6, 2, 6, 2);

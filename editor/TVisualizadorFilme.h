@@ -131,6 +131,9 @@ public:
     static QString UnidadeDoTamanho(const QString& text);
 
 protected:
+    // A command button of the film windows: its caption is its accessible name, its hint the
+    // tool tip and accessible description; it takes no focus, as the windows' speed buttons.
+    static QPushButton* BotaoComando(const char* name, const QString& caption, const QString& hint);
     // Adds the selection and part boxes, which both film windows show side by side, to a row.
     void AdicionarCaixasSelecaoPartes(QHBoxLayout* row);
     // The frame of every long operation: a target name from the main window's film dialog,
