@@ -448,14 +448,8 @@ void TFormPrincipal::marcarSkin() {
 }
 
 void TFormPrincipal::aplicarSkin(bool announce) {
-    if (IndiceSkin == 3) {
-        sd1.SetActive(false);
-        return;
-    }
-    sd1.LoadFromCollection(SkinStore1, IndiceSkin);
-    if (!sd1.Active())
-        sd1.SetActive(true);
-    if (announce)
+    sd1.AplicarIndice(SkinStore1, IndiceSkin);
+    if (announce && IndiceSkin != 3)
         sd1.DoSkinChanged();
 }
 

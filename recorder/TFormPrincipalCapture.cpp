@@ -232,13 +232,7 @@ void TFormPrincipalCapture::FormCreate(const QStringList& arguments) {
 
 void TFormPrincipalCapture::aplicarSkin() {
     try {
-        if (IndiceSkin == 3) {
-            sd1.SetActive(false);
-            return;
-        }
-        sd1.LoadFromCollection(SkinStore1, IndiceSkin);
-        if (!sd1.Active())
-            sd1.SetActive(true);
+        sd1.AplicarIndice(SkinStore1, IndiceSkin);
     } catch (...) {
         // A skin that cannot be applied leaves the plain look.
     }

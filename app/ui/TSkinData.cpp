@@ -40,6 +40,16 @@ QString TSkinData::SkinName() const {
     return m_loaded ? m_loaded->name : QString();
 }
 
+void TSkinData::AplicarIndice(const TSkinStore& store, int index) {
+    if (index == 3) {
+        SetActive(false);
+        return;
+    }
+    LoadFromCollection(store, index);
+    if (!Active())
+        SetActive(true);
+}
+
 void TSkinData::SetActive(bool active) {
     if (active == m_active)
         return;

@@ -23,6 +23,10 @@ public:
     // On: every window takes the loaded skin. Off: every window takes the plain look.
     void SetActive(bool active);
 
+    // The programs' skin index (0 to 2 a stored skin, 3 none): loads that skin and switches the
+    // engine on, or switches it off for 3.
+    void AplicarIndice(const TSkinStore& store, int index);
+
     // Announces that the loaded skin changed: while on, every window is repainted in it.
     void DoSkinChanged();
 
