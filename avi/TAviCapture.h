@@ -16,6 +16,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class TAviCapture;
@@ -119,6 +121,10 @@ public:
     void JoinFilms(bool keepSound, const QStringList& films, const QString& target, int total);
     // The name of part `part` (1-based) of a split into parts of `target`.
     static QString SplitPartName(const QString& target, int part);
+    // After a frame operation by direct stream copy that could not cut at the frames asked for
+    // (a codec without an encoder here starts the copy at the key frame before): the frames the
+    // target holds (ExtractFrames) or that were left out (ExcludeFrames). Empty otherwise.
+    std::optional<std::pair<int, int>> StreamCopyRange() const { return m_streamCopyRange; }
 
     // Screen recording.
     void StartRecording();
@@ -169,6 +175,12 @@ private:
     bool mergeStreams(const AVICOMPRESSOPTIONS* options, const QString& videoFile,
                       const QString& soundFile, const QString& target);
     bool raiseFrameProgress(int max, int min, int value);
+    // The frame pipeline's steps 10 to 13 by direct stream copy: the source's samples go to the
+    // target stream as they are (frames between key frames at the ends of a range re-encoded).
+    bool copyFrames(FrameOperation operation, int first, int last, PAVISTREAM source,
+                    const QStringList& films, PAVISTREAM targetStream, int progressMax,
+                    int progressMin, int framingValue);
+    std::optional<std::pair<int, int>> m_streamCopyRange;
 
     QStringList m_aviList;
 

@@ -10,6 +10,7 @@
 #include "platform/core/AppFolder.h"
 #include "platform/core/Exception.h"
 #include "platform/core/WorkFileLock.h"
+#include "platform/vfw/StreamCopy.h"
 
 #include <QFile>
 #include <QPainter>
@@ -241,20 +242,14 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
         h.ownsOptions = true;
     }
     AVICOMPRESSOPTIONS* chosen[] = {h.options};
-    if (!AVISaveOptions(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW,
+    m_streamCopyRange.reset();
+    if (!AVISaveOptions(nullptr,
+                        ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW |
+                            qdx::vfw::ICMF_CHOOSE_STREAMCOPY,
                         1, &h.targetStream, chosen))
         return false;
 
-    // 9, 10. The compressed stream over the target, fed uncompressed DIBs.
-    if (AVIMakeCompressedStream(&h.compressed, h.targetStream, h.options) != AVIERR_OK) {
-        AVISaveOptionsFree(1, chosen);
-        return false;
-    }
-    if (AVIStreamSetFormat(h.compressed, 0, m_dibHeader.data(), LONG(m_dibHeader.size())) !=
-        AVIERR_OK)
-        return false;
-
-    // 11. The first progress event.
+    // Progress values of the first and last events and of each frame.
     int progressMax = 0;
     int progressMin = 0;
     switch (operation) {
@@ -274,6 +269,27 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     const int framingValue = operation == FrameOperation::Extract
                                  ? first
                                  : (operation == FrameOperation::Exclude ? start : 0);
+
+    // Direct stream copy: the stored samples go to the target; nothing is compressed.
+    if (qdx::vfw::isStreamCopy(h.options->fccHandler)) {
+        if (!copyFrames(operation, first, last, h.sourceStream, films, h.targetStream, progressMax,
+                        progressMin, framingValue))
+            return false;
+        const bool finished = out.finish(h.targetFile);
+        h.releaseTarget();
+        return finished && out.commit();
+    }
+
+    // 9, 10. The compressed stream over the target, fed uncompressed DIBs.
+    if (AVIMakeCompressedStream(&h.compressed, h.targetStream, h.options) != AVIERR_OK) {
+        AVISaveOptionsFree(1, chosen);
+        return false;
+    }
+    if (AVIStreamSetFormat(h.compressed, 0, m_dibHeader.data(), LONG(m_dibHeader.size())) !=
+        AVIERR_OK)
+        return false;
+
+    // 11. The first progress event.
     if (raiseFrameProgress(progressMax, progressMin, framingValue))
         return false;
 
@@ -681,7 +697,7 @@ bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
             return fcc == 0 || fcc == comptypeDIB;
         };
         const bool sameCompressor =
-            videoInfo.fccHandler == block.fccHandler ||
+            qdx::vfw::isStreamCopy(block.fccHandler) || videoInfo.fccHandler == block.fccHandler ||
             (uncompressed(videoInfo.fccHandler) && uncompressed(block.fccHandler));
         qdx::vfw::StreamHandle compressed;
         if (!sameCompressor) {

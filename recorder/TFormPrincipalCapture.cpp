@@ -8,6 +8,7 @@
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
 #include "platform/vfw/CompressorChooser.h"
+#include "platform/vfw/StreamCopy.h"
 #include "recorder/MoverArquivo.h"
 #include "shared/Configuracoes.h"
 #include "shared/ConfiguracoesVideo.h"
@@ -102,7 +103,10 @@ public:
     bool choose(UINT flags, int streamCount, qdx::vfw::AviStream** streams,
                 AVICOMPRESSOPTIONS** options) override {
         qdx::vfw::CompressorChooser* chooser = m_inner ? m_inner : &m_default;
-        const bool chosen = chooser->choose(flags, streamCount, streams, options);
+        // A recording is compressed, never copied: the recorder does not offer direct stream
+        // copy (its frames are uncompressed already).
+        const bool chosen = chooser->choose(flags & ~qdx::vfw::ICMF_CHOOSE_STREAMCOPY, streamCount,
+                                            streams, options);
         m_cancelled = m_cancelled || !chosen;
         return chosen;
     }

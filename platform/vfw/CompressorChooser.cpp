@@ -1,6 +1,7 @@
 #include "platform/vfw/CompressorChooser.h"
 
 #include "platform/vfw/FourccMap.h"
+#include "platform/vfw/StreamCopy.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -107,6 +108,9 @@ bool PresetCompressorChooser::choose(UINT flags, int streamCount, AviStream** st
     ++m_asked;
     m_lastFlags = flags;
     if (m_cancel)
+        return false;
+    // Direct stream copy needs a source film to copy from, which only callers that offer it have.
+    if (isStreamCopy(m_answer.fccHandler) && !(flags & ICMF_CHOOSE_STREAMCOPY))
         return false;
     for (int i = 0; i < streamCount; ++i) {
         AVISTREAMINFO info;

@@ -49,6 +49,15 @@ public:
         int64_t restarts = 0;
     };
     const Counters& counters() const { return m_counters; }
+    // The decoded picture behind the frame last returned (compressed streams; nullptr otherwise).
+    // Its pts is the position of the sample that held it, so a caller can tell which sample a
+    // frame of the display order came from. Valid until the next call of frame().
+    const AVFrame* deliveredPicture() const {
+        return m_decoder && m_delivered >= 0 ? m_current.get() : nullptr;
+    }
+    // Whether the codec shows pictures in another order than they are stored (B-frames); known
+    // once a frame has been returned.
+    bool reorders() const { return m_reorders; }
 
 private:
     FrameGetterImpl(AviStream* stream, VideoFormat format);

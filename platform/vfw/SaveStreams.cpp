@@ -11,6 +11,7 @@
 #include "platform/vfw/AviObjects.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/vfw/FourccMap.h"
+#include "platform/vfw/StreamCopy.h"
 #include "platform/vfw/VideoFormat.h"
 
 #include <QFile>
@@ -97,7 +98,8 @@ HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCou
             return hr;
         t.video = t.info.fccType == streamtypeVIDEO;
         const AVICOMPRESSOPTIONS* o = options ? options[i] : nullptr;
-        if (t.video && o &&
+        // Direct stream copy takes the samples as they are, like a matching compressor.
+        if (t.video && o && !isStreamCopy(o->fccHandler) &&
             !FourccMap::sameCompressor(o->fccHandler, carriedCompressor(streams[i]))) {
             if (!findCompressor(o->fccHandler))
                 return AVIERR_NOCOMPRESSOR;

@@ -3,6 +3,7 @@
 #include "platform/core/Dib.h"
 #include "platform/vfw/FrameConverter.h"
 #include "platform/vfw/FrameGetterImpl.h"
+#include "platform/vfw/StreamCopy.h"
 #include "platform/vfw/VideoDecoder.h"
 #include "platform/vfw/VideoEncoder.h"
 
@@ -57,6 +58,13 @@ QImage testPicture(int width, int height) {
     p.setFont(font);
     p.drawText(QRect(0, 0, width, height / 2), Qt::AlignCenter, QStringLiteral("Quadrix"));
     return image;
+}
+
+// The list's entries: the compressors, then "Direct stream copy" when it is offered.
+const Compressor& compressorAt(int index) {
+    if (index >= int(compressors().size()))
+        return streamCopyCompressor();
+    return compressors()[size_t(std::max(0, index))];
 }
 
 } // namespace
@@ -168,8 +176,17 @@ void CompressorDialog::prepare(UINT flags, AviStream* stream) {
 
     const AVICOMPRESSOPTIONS start = lastChoice ? *lastChoice : defaultOptions(compressors()[0]);
     const Compressor* c = findCompressor(start.fccHandler);
-    const int index = c ? int(c - compressors().data()) : 0;
+    int index = c ? int(c - compressors().data()) : 0;
     const QSignalBlocker block(m_compressor);
+    // "Direct stream copy" is offered only to a caller that copies from a source film.
+    const int copyIndex = int(compressors().size());
+    const bool offerCopy = flags & ICMF_CHOOSE_STREAMCOPY;
+    if (offerCopy && m_compressor->count() == copyIndex)
+        m_compressor->addItem(streamCopyCompressor().name);
+    if (!offerCopy && m_compressor->count() > copyIndex)
+        m_compressor->removeItem(copyIndex);
+    if (offerCopy && isStreamCopy(start.fccHandler))
+        index = copyIndex;
     m_compressor->setCurrentIndex(index);
     applyCompressor();
     if (lastChoice) {
@@ -182,7 +199,7 @@ void CompressorDialog::prepare(UINT flags, AviStream* stream) {
 }
 
 void CompressorDialog::applyCompressor() {
-    const Compressor& c = compressors()[size_t(std::max(0, m_compressor->currentIndex()))];
+    const Compressor& c = compressorAt(m_compressor->currentIndex());
     m_quality->setValue(int(c.defaultQuality / 100));
     m_qualityValue->setText(QString::number(m_quality->value()));
     m_quality->setEnabled(c.hasQuality);
@@ -247,7 +264,7 @@ void CompressorDialog::setDataRate(int kilobytesPerSecond) {
 }
 
 AVICOMPRESSOPTIONS CompressorDialog::options() const {
-    const Compressor& c = compressors()[size_t(std::max(0, m_compressor->currentIndex()))];
+    const Compressor& c = compressorAt(m_compressor->currentIndex());
     AVICOMPRESSOPTIONS o = defaultOptions(c);
     if (c.hasQuality)
         o.dwQuality = DWORD(m_quality->value()) * 100;
@@ -313,8 +330,16 @@ void CompressorDialog::updatePreview() {
     m_previewPicture = QImage();
     m_previewBytes = -1;
     m_previewError.clear();
-    const QImage source = sourcePicture();
     const AVICOMPRESSOPTIONS o = options();
+    if (isStreamCopy(o.fccHandler)) {
+        // Nothing is compressed: the film's stored frames go to the target as they are.
+        m_previewImage->setPixmap(QPixmap());
+        m_previewImage->setText(QString());
+        m_previewError = QStringLiteral("The stored frames are copied as they are.");
+        m_previewSize->setText(previewText());
+        return;
+    }
+    const QImage source = sourcePicture();
     DWORD scale = 1;
     DWORD rate = 25;
     AVISTREAMINFO info;

@@ -4,6 +4,8 @@
 #include "tools/qdx/Commands.h"
 #include "tools/qdx/FilmOptions.h"
 
+#include "platform/vfw/StreamCopy.h"
+
 #include "platform/core/Exception.h"
 #include "shared/ArquivosImagem.h"
 #include "shared/Configuracoes.h"
@@ -121,6 +123,9 @@ int recordCommand(const QStringList& words) {
     FilmOptions options;
     if (!options.parse(line))
         return usageError(verb, options.error());
+    if (qdx::vfw::isStreamCopy(options.compressor().fccHandler))
+        return usageError(verb, QStringLiteral("--codec copy copies a film's stored frames; a "
+                                               "recording is compressed with a compressor"));
     const QString film = QFileInfo(line.positional()[0]).absoluteFilePath();
 
     // The recorder's settings, with the options in their place.

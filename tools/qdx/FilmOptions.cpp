@@ -1,5 +1,7 @@
 #include "tools/qdx/FilmOptions.h"
 
+#include "platform/vfw/StreamCopy.h"
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -22,9 +24,12 @@ bool FilmOptions::parse(const CommandLine& line) {
     if (codec.size() < 4)
         codec = codec.leftJustified(4, QLatin1Char(' '));
     const QByteArray fcc = codec.toLatin1();
+    // "copy": direct stream copy, the film's stored frames as they are.
     const qdx::vfw::Compressor* compressor =
-        fcc.size() == 4 ? qdx::vfw::findCompressor(mmioFOURCC(fcc[0], fcc[1], fcc[2], fcc[3]))
-                        : nullptr;
+        codec.trimmed().compare(QStringLiteral("copy"), Qt::CaseInsensitive) == 0
+            ? &qdx::vfw::streamCopyCompressor()
+        : fcc.size() == 4 ? qdx::vfw::findCompressor(mmioFOURCC(fcc[0], fcc[1], fcc[2], fcc[3]))
+                          : nullptr;
     if (!compressor) {
         QStringList known;
         for (const auto& c : qdx::vfw::compressors()) {
@@ -33,6 +38,7 @@ bool FilmOptions::parse(const CommandLine& line) {
                 name += QLatin1Char(char((c.fourcc >> (8 * i)) & 0xFF));
             known.append(name.trimmed().isEmpty() ? QStringLiteral("DIB") : name.trimmed());
         }
+        known.append(QStringLiteral("copy"));
         m_error = QStringLiteral("unknown compressor \"%1\" (see qdx codecs: %2)")
                       .arg(codec.trimmed(), known.join(QStringLiteral(", ")));
         return false;

@@ -1,0 +1,553 @@
+#include "platform/vfw/StreamCopy.h"
+
+#include "platform/vfw/AviObjects.h"
+#include "platform/vfw/FfmpegHandles.h"
+#include "platform/vfw/FourccMap.h"
+#include "platform/vfw/FrameGetterImpl.h"
+#include "platform/vfw/VideoEncoder.h"
+#include "platform/vfw/VideoFormat.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <cstring>
+#include <deque>
+
+namespace qdx::vfw {
+
+namespace {
+
+// Pictures a codec shows away from their stored place, at most (B-frame runs, pyramids): the
+// neighbourhood of a range's ends that is decoded to learn which samples hold which frames.
+constexpr LONG kSpan = 16;
+
+struct Packet {
+    QByteArray data;
+    bool key = false;
+};
+
+// Our encoder for the frames of a copy that cannot be taken as stored: the source's codec, fed
+// the decoder's own pictures (same size and pixel format, no colour conversion), at a quality
+// high enough that the seam does not show. The first picture is a key frame carrying the codec's
+// headers in its sample (no global header), so a decoder takes the switch from and to the
+// source's samples. MPEG-4 part 2 keeps the source's reordering mode: its decoders show a
+// picture late or at once according to the headers, and a switch between the two modes would
+// show one picture twice or lose one.
+class BridgeEncoder {
+public:
+    static std::unique_ptr<BridgeEncoder> open(const char* encoder, const AVFrame& picture,
+                                               const AVISTREAMINFO& info, bool reorders,
+                                               QString* error) {
+        auto fail = [&](const QString& text) {
+            if (error)
+                *error = text;
+            return std::unique_ptr<BridgeEncoder>();
+        };
+        const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
+        if (!codec)
+            return fail(QStringLiteral("The %1 encoder is missing.").arg(QLatin1String(encoder)));
+        quietFfmpegLog();
+        std::unique_ptr<BridgeEncoder> e(new BridgeEncoder);
+        e->m_context.reset(avcodec_alloc_context3(codec));
+        if (!e->m_context)
+            throw std::bad_alloc();
+        AVCodecContext* c = e->m_context.get();
+        c->width = picture.width;
+        c->height = picture.height;
+        c->pix_fmt = AVPixelFormat(picture.format);
+        c->color_range = picture.color_range;
+        c->colorspace = picture.colorspace;
+        c->color_primaries = picture.color_primaries;
+        c->color_trc = picture.color_trc;
+        c->sample_aspect_ratio =
+            picture.sample_aspect_ratio.num > 0 ? picture.sample_aspect_ratio : AVRational{1, 1};
+        AVRational frameTime{int(info.dwScale), int(info.dwRate)};
+        if (info.dwScale == 0 || info.dwRate == 0 || info.dwScale > INT32_MAX ||
+            info.dwRate > INT32_MAX)
+            frameTime = AVRational{1, 25};
+        av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
+        c->time_base = frameTime;
+        c->framerate = av_inv_q(frameTime);
+        c->gop_size = 100000; // one key frame, the first
+        c->thread_count = encoderThreads();
+        const QByteArray name(encoder);
+        c->max_b_frames = (reorders && name == "mpeg4") ? 2 : 0;
+        if (name == "mpeg4") {
+            c->qmin = 1;
+            c->qmax = 31;
+            c->flags |= AV_CODEC_FLAG_QSCALE;
+            c->global_quality = FF_QP2LAMBDA; // the finest quantiser
+        } else if (name == "libx264") {
+            av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+            av_opt_set_double(c->priv_data, "crf", 10, 0);
+        }
+        const int rc = avcodec_open2(c, codec, nullptr);
+        if (rc < 0)
+            return fail(QStringLiteral("The %1 encoder does not open: %2")
+                            .arg(QLatin1String(encoder), ffmpegError(rc)));
+        e->m_frame = makeFrame();
+        e->m_packet = makePacket();
+        return e;
+    }
+
+    bool encode(const AVFrame& picture) {
+        av_frame_unref(m_frame.get());
+        if (av_frame_ref(m_frame.get(), &picture) < 0)
+            return false;
+        // The decoder's notes on the picture are not orders for the encoder.
+        m_frame->pict_type = m_next == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        m_frame->pts = m_next++;
+        if (m_context->flags & AV_CODEC_FLAG_QSCALE)
+            m_frame->quality = m_context->global_quality;
+        const bool sent = send(m_frame.get());
+        av_frame_unref(m_frame.get());
+        return sent;
+    }
+    bool finish() { return send(nullptr); }
+    int64_t frames() const { return m_next; }
+    std::deque<Packet> ready;
+
+private:
+    BridgeEncoder() = default;
+    bool send(AVFrame* frame) {
+        const int rc = avcodec_send_frame(m_context.get(), frame);
+        if (rc < 0 && rc != AVERROR_EOF)
+            return false;
+        for (;;) {
+            const int got = avcodec_receive_packet(m_context.get(), m_packet.get());
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return true;
+            if (got < 0)
+                return false;
+            ready.push_back(
+                Packet{QByteArray(reinterpret_cast<const char*>(m_packet->data), m_packet->size),
+                       (m_packet->flags & AV_PKT_FLAG_KEY) != 0});
+            av_packet_unref(m_packet.get());
+        }
+    }
+
+    CodecContextPtr m_context;
+    FramePtr m_frame;
+    PacketPtr m_packet;
+    int64_t m_next = 0;
+};
+
+// Codecs whose samples our encoder can put between the source's: start-code streams whose
+// headers travel in the key frames, and Video 1, which has none.
+bool bridgeable(const char* encoder) {
+    if (!encoder)
+        return false;
+    const QByteArray name(encoder);
+    return name == "mpeg4" || name == "libx264" || name == "msvideo1";
+}
+
+bool startsWithStartCode(const QByteArray& bytes) {
+    return bytes.startsWith(QByteArray("\0\0\1", 3)) || bytes.startsWith(QByteArray("\0\0\0\1", 4));
+}
+
+QString describe(const VideoFormat& f) {
+    return QStringLiteral("%1 %2x%3, %4 bits")
+        .arg(f.uncompressed() ? QStringLiteral("uncompressed") : FourccMap::text(f.compression()))
+        .arg(f.width())
+        .arg(f.height())
+        .arg(f.bitCount());
+}
+
+} // namespace
+
+const Compressor& streamCopyCompressor() {
+    static const Compressor entry{comptypeSTREAMCOPY,
+                                  QStringLiteral("Direct stream copy"),
+                                  nullptr,
+                                  false,
+                                  false,
+                                  false,
+                                  true,
+                                  0,
+                                  0};
+    return entry;
+}
+
+bool isStreamCopy(FOURCC handler) {
+    return handler == comptypeSTREAMCOPY;
+}
+
+StreamCopier::~StreamCopier() = default;
+
+std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* error) {
+    std::unique_ptr<StreamCopier> c(new StreamCopier);
+    c->m_source = source;
+    c->m_start = source->start();
+    c->m_end = c->m_start + std::max<LONG>(0, source->length());
+    LONG size = 0;
+    if (source->readFormat(c->m_start, nullptr, &size) != AVIERR_OK || size <= 0 ||
+        size > (1 << 20)) {
+        if (error)
+            *error = QStringLiteral("The video format cannot be read.");
+        return nullptr;
+    }
+    c->m_format.resize(size);
+    if (source->readFormat(c->m_start, c->m_format.data(), &size) != AVIERR_OK) {
+        if (error)
+            *error = QStringLiteral("The video format cannot be read.");
+        return nullptr;
+    }
+    const std::optional<VideoFormat> format =
+        VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(c->m_format.constData()),
+                                     size_t(c->m_format.size())),
+                           error);
+    if (!format)
+        return nullptr;
+    c->m_fourcc = format->uncompressed() ? comptypeDIB : format->compression();
+    c->m_keys.resize(size_t(c->m_end - c->m_start));
+    for (LONG s = c->m_start; s < c->m_end; ++s) {
+        const bool key = source->findSample(s, FIND_PREV | FIND_KEY) == s;
+        c->m_keys[size_t(s - c->m_start)] = key;
+        c->m_allKeys = c->m_allKeys && key;
+    }
+    if (format->uncompressed() || c->m_allKeys)
+        return c;
+
+    const QByteArray& extra = format->extraData();
+    c->m_inBandHeaders = !extra.isEmpty() && startsWithStartCode(extra);
+    const Compressor* compressor = findCompressor(c->m_fourcc);
+    const char* encoder = compressor ? compressor->encoder : nullptr;
+    // Extra data that is not in-band headers (a configuration record) would have to describe our
+    // samples too.
+    if (bridgeable(encoder) && (extra.isEmpty() || c->m_inBandHeaders))
+        c->m_encoder = encoder;
+    c->m_getter.reset(FrameGetterImpl::create(source, nullptr, error));
+    if (!c->m_getter)
+        return nullptr;
+    return c;
+}
+
+bool StreamCopier::isKey(LONG sample) const {
+    return sample >= m_start && sample < m_end && m_keys[size_t(sample - m_start)];
+}
+
+LONG StreamCopier::sampleOf(LONG frame) {
+    if (frame < m_start || frame >= m_end)
+        return -1;
+    if (!m_getter || !m_getter->reorders())
+        return frame;
+    const auto known = m_sampleOfFrame.find(frame);
+    if (known != m_sampleOfFrame.end())
+        return known->second;
+    if (!m_getter->frame(frame))
+        return -1;
+    const AVFrame* picture = m_getter->deliveredPicture();
+    const LONG sample = picture ? LONG(picture->pts) : frame;
+    m_sampleOfFrame[frame] = sample;
+    m_frameOfSample.emplace(sample, frame);
+    return sample;
+}
+
+LONG StreamCopier::keyFrameAtOrBefore(LONG frame) {
+    frame = std::clamp(frame, m_start, std::max(m_start, m_end - 1));
+    if (m_allKeys || !m_getter)
+        return frame;
+    if (!m_getter->frame(frame))
+        return -1;
+    if (!m_getter->reorders())
+        return m_source->findSample(frame, FIND_PREV | FIND_KEY);
+    // The key sample stored at or before the frame may be shown after it (pictures stored after
+    // a key frame but shown before it): then the key frame before that one.
+    for (LONG key = m_source->findSample(frame, FIND_PREV | FIND_KEY); key >= m_start;
+         key = key > m_start ? m_source->findSample(key - 1, FIND_PREV | FIND_KEY) : -1) {
+        for (LONG n = key; n < std::min(m_end, key + kSpan + 1); ++n)
+            if (sampleOf(n) == key) {
+                if (n <= frame)
+                    return n;
+                break;
+            }
+    }
+    return -1;
+}
+
+QString StreamCopier::differenceFrom(const StreamCopier& other) const {
+    QString error;
+    const auto mine = VideoFormat::parse(
+        std::span(reinterpret_cast<const uint8_t*>(m_format.constData()), size_t(m_format.size())),
+        &error);
+    const auto theirs =
+        VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(other.m_format.constData()),
+                                     size_t(other.m_format.size())),
+                           &error);
+    if (!mine || !theirs)
+        return QStringLiteral("its video format cannot be read");
+    const bool sameCodec =
+        mine->uncompressed()
+            ? theirs->uncompressed() && mine->bitfields() == theirs->bitfields()
+            : !theirs->uncompressed() && FourccMap::sameCompressor(m_fourcc, other.m_fourcc);
+    if (!sameCodec || mine->width() != theirs->width() || mine->height() != theirs->height() ||
+        mine->bitCount() != theirs->bitCount() || mine->topDown() != theirs->topDown())
+        return QStringLiteral("its video is %1, the first film's is %2")
+            .arg(describe(*theirs), describe(*mine));
+    if (mine->extraData() != theirs->extraData() ||
+        (mine->uncompressed() && (mine->colours().size() != theirs->colours().size() ||
+                                  std::memcmp(mine->colours().data(), theirs->colours().data(),
+                                              mine->colours().size() * sizeof(RGBQUAD)) != 0)))
+        return QStringLiteral("its %1 video has other codec headers than the first film's")
+            .arg(describe(*theirs));
+    return {};
+}
+
+bool StreamCopier::copySample(AviStream* target, LONG sample, LONG at, bool prependHeaders) {
+    LONG bytes = 0;
+    LONG samples = 0;
+    if (m_source->read(sample, 1, nullptr, 0, &bytes, &samples) != AVIERR_OK || bytes < 0)
+        return false;
+    if (bytes == 0)
+        return true; // an empty sample (a dropped frame): the position stays empty
+    qsizetype offset = 0;
+    QString error;
+    QByteArray extra;
+    if (prependHeaders) {
+        const auto format =
+            VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(m_format.constData()),
+                                         size_t(m_format.size())),
+                               &error);
+        if (format)
+            extra = format->extraData();
+    }
+    m_buffer.resize(size_t(extra.size() + bytes));
+    if (m_source->read(sample, 1, m_buffer.data() + extra.size(), bytes, &bytes, &samples) !=
+        AVIERR_OK)
+        return false;
+    // The source's own headers go before its first key frame after our samples, unless the
+    // sample carries them already.
+    if (!extra.isEmpty() &&
+        std::memcmp(m_buffer.data() + extra.size(), extra.constData(),
+                    std::min<size_t>(size_t(bytes), size_t(extra.size()))) != 0) {
+        std::memcpy(m_buffer.data(), extra.constData(), size_t(extra.size()));
+    } else {
+        offset = extra.size();
+    }
+    const DWORD flags = isKey(sample) ? AVIIF_KEYFRAME : 0;
+    return target->write(at, 1, m_buffer.data() + offset, LONG(extra.size() + bytes - offset),
+                         flags, nullptr, nullptr) == AVIERR_OK;
+}
+
+StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first, LONG last,
+                                          const Progress& progress, QString* error) {
+    Result r;
+    r.next = at;
+    first = std::max(first, m_start);
+    last = std::min(last, m_end - 1);
+    r.first = first;
+    r.last = last;
+    auto fail = [&](const QString& text) {
+        if (error && error->isEmpty())
+            *error = text;
+        r.ok = false;
+        return r;
+    };
+    if (first > last) {
+        r.ok = true;
+        return r;
+    }
+    LONG position = at;
+    auto tell = [&](LONG frame) {
+        return !progress || progress(frame);
+    };
+
+    // Key frames only: sample n is frame n, and any of them starts a copy.
+    if (m_allKeys || !m_getter) {
+        for (LONG s = first; s <= last; ++s) {
+            if (!copySample(target, s, position++, false))
+                return fail(QStringLiteral("Sample %1 cannot be copied.").arg(s));
+            ++r.samples;
+            if (!tell(s))
+                return fail({});
+        }
+        r.ok = true;
+        r.next = position;
+        return r;
+    }
+
+    AVISTREAMINFO info;
+    m_source->info(info);
+    std::unique_ptr<BridgeEncoder> head;
+    auto flush = [&](BridgeEncoder& encoder) {
+        if (!encoder.finish())
+            return false;
+        for (const Packet& p : encoder.ready) {
+            if (target->write(position++, 1, p.data.constData(), LONG(p.data.size()),
+                              p.key ? AVIIF_KEYFRAME : 0, nullptr, nullptr) != AVIERR_OK)
+                return false;
+            ++r.samples;
+        }
+        encoder.ready.clear();
+        return true;
+    };
+    auto encodeFrame = [&](std::unique_ptr<BridgeEncoder>& encoder, LONG frame) {
+        if (!m_getter->frame(frame))
+            return false;
+        const AVFrame* picture = m_getter->deliveredPicture();
+        if (!picture)
+            return false;
+        if (!encoder) {
+            QString why;
+            encoder = BridgeEncoder::open(m_encoder, *picture, info, m_getter->reorders(), &why);
+            if (!encoder) {
+                if (error)
+                    *error = why;
+                return false;
+            }
+        }
+        ++r.reencoded;
+        return encoder->encode(*picture);
+    };
+
+    // Make sure the getter has decoded something: it learns then whether the codec reorders.
+    if (!m_getter->frame(std::max(m_start, first - kSpan)))
+        return fail(QStringLiteral("Frame %1 does not decode.").arg(first));
+    const bool reorders = m_getter->reorders();
+
+    // The head: the first key frame shown at or after `first` (K1, shown at frame dK1); the
+    // frames before it are re-encoded. Without an encoder, the copy starts at the key frame
+    // before instead.
+    LONG k1 = -1;
+    LONG dK1 = -1;
+    if (!m_encoder) {
+        dK1 = keyFrameAtOrBefore(first);
+        if (dK1 < 0)
+            dK1 = m_start;
+        k1 = sampleOf(dK1);
+        first = dK1;
+        r.first = dK1;
+        if (reorders)
+            for (LONG n = std::max(m_start, dK1 - kSpan); n < dK1; ++n)
+                sampleOf(n);
+    } else {
+        for (LONG n = reorders ? std::max(m_start, first - kSpan) : first; n < m_end; ++n) {
+            const LONG s = sampleOf(n);
+            if (s < 0)
+                return fail(QStringLiteral("Frame %1 does not decode.").arg(n));
+            if (n >= first && isKey(s)) {
+                k1 = s;
+                dK1 = n;
+                break;
+            }
+            if (n > last)
+                break;
+            if (n >= first) {
+                if (!encodeFrame(head, n))
+                    return fail(QStringLiteral("Frame %1 cannot be re-encoded.").arg(n));
+                if (!tell(n))
+                    return fail({});
+            }
+        }
+    }
+    if (k1 < 0 || dK1 > last) {
+        // No key frame inside the range: every frame of it is re-encoded.
+        if (head && !flush(*head))
+            return fail(QStringLiteral("The re-encoded frames cannot be written."));
+        r.ok = true;
+        r.next = position;
+        return r;
+    }
+    // Samples stored after K1 but shown before it need the group before: they are not copied.
+    std::set<LONG> leading;
+    for (const auto& [sample, frame] : m_frameOfSample)
+        if (sample > k1 && frame < dK1)
+            leading.insert(sample);
+
+    // The tail: the longest run of stored samples from K1 whose frames are exactly dK1..E, with
+    // E at most `last` (or, without an encoder, the shortest one reaching `last`).
+    LONG lastSample = -1;
+    LONG lastFrame = -1;
+    if (last == m_end - 1) {
+        lastSample = m_end - 1;
+        lastFrame = last;
+    } else if (!reorders) {
+        lastSample = last;
+        lastFrame = last;
+    } else {
+        // Frames around the end are learnt; samples stored from the first of them on are judged
+        // by their frames (those whose frames lie beyond the learnt ones count as shown late).
+        const LONG w0 = std::max(dK1, last - kSpan);
+        const LONG w1 = std::min(m_end - 1, last + kSpan);
+        for (LONG n = std::max(dK1, last - 2 * kSpan); n <= w1; ++n)
+            sampleOf(n);
+        LONG lo = m_end;
+        LONG hi = -1;
+        for (LONG n = w0; n <= w1; ++n) {
+            const auto s = m_sampleOfFrame.find(n);
+            if (s != m_sampleOfFrame.end()) {
+                lo = std::min(lo, s->second);
+                hi = std::max(hi, s->second);
+            }
+        }
+        LONG maxFrame = dK1;
+        LONG count = 0;
+        for (LONG s = k1; s <= hi; ++s) {
+            if (leading.count(s))
+                continue;
+            ++count;
+            const auto f = m_frameOfSample.find(s);
+            if (f != m_frameOfSample.end())
+                maxFrame = std::max(maxFrame, f->second);
+            else if (s >= lo)
+                maxFrame = std::max(maxFrame, w1 + 1); // shown outside the window: past it
+            if (s < lo)
+                continue;
+            const bool closed = maxFrame - dK1 + 1 == count;
+            if (!closed)
+                continue;
+            if (m_encoder ? maxFrame <= last : maxFrame >= last) {
+                lastSample = s;
+                lastFrame = maxFrame;
+                if (!m_encoder)
+                    break;
+            } else if (m_encoder) {
+                break;
+            }
+        }
+        if (!m_encoder && lastSample < 0)
+            return fail(QStringLiteral("The copy cannot end at frame %1.").arg(last));
+    }
+    if (lastSample < 0) {
+        // The stored samples cannot end inside the range: re-encode the rest of it too.
+        for (LONG n = dK1; n <= last; ++n)
+            if (!encodeFrame(head, n) || !tell(n))
+                return fail(QStringLiteral("Frame %1 cannot be re-encoded.").arg(n));
+        if (head && !flush(*head))
+            return fail(QStringLiteral("The re-encoded frames cannot be written."));
+        r.ok = true;
+        r.next = position;
+        return r;
+    }
+    if (!m_encoder)
+        r.last = lastFrame;
+
+    // The re-encoded head, the stored samples, the re-encoded tail.
+    const bool bridged = head != nullptr;
+    if (head && !flush(*head))
+        return fail(QStringLiteral("The re-encoded frames cannot be written."));
+    LONG frame = dK1;
+    for (LONG s = k1; s <= lastSample; ++s) {
+        if (leading.count(s))
+            continue;
+        if (!copySample(target, s, position++, bridged && m_inBandHeaders && s == k1))
+            return fail(QStringLiteral("Sample %1 cannot be copied.").arg(s));
+        ++r.samples;
+        if (!tell(frame++))
+            return fail({});
+    }
+    if (lastFrame < last && m_encoder) {
+        std::unique_ptr<BridgeEncoder> tail;
+        for (LONG n = lastFrame + 1; n <= last; ++n)
+            if (!encodeFrame(tail, n) || !tell(n))
+                return fail(QStringLiteral("Frame %1 cannot be re-encoded.").arg(n));
+        if (tail && !flush(*tail))
+            return fail(QStringLiteral("The re-encoded frames cannot be written."));
+    }
+    r.ok = true;
+    r.next = position;
+    return r;
+}
+
+} // namespace qdx::vfw

@@ -1,0 +1,105 @@
+#pragma once
+
+// "Direct stream copy": a film's video goes to the target as its stored samples, with their key
+// flags, instead of through a compressor. It is a choice of the compressor list, not an encoder:
+// its handler code is a marker no film carries, and it never reaches VideoEncoder or a
+// compressed stream.
+//
+// A copy still starts and ends at the exact frames asked for. Frame numbers are display order,
+// as the frame getter numbers them; the samples of the range are found by decoding only around
+// its two ends (each picture carries the position of its sample). Where the range starts on a
+// frame that is not a key frame, the frames up to the next key frame are re-encoded with our own
+// encoder of the same codec, the first of them a key frame with the codec's headers in the
+// stream, and the stored samples follow from that key frame on. At the end, frames shown before
+// a frame they depend on (B-frames whose later reference lies past the range) are re-encoded too,
+// so every sample of the target decodes from samples of the target. Streams of key frames only
+// (uncompressed, Motion JPEG, HuffYUV, intra FFV1) are copied sample for sample.
+
+#include "platform/vfw/CompressorChooser.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace qdx::vfw {
+
+class FrameGetterImpl;
+
+// The handler code of "Direct stream copy".
+constexpr FOURCC comptypeSTREAMCOPY = mmioFOURCC('Q', 'd', 'x', 'C');
+// An AVISaveOptions flag of ours: the caller copies from a source film, so the chooser may offer
+// "Direct stream copy". Without it, a chooser must not answer with it.
+constexpr UINT ICMF_CHOOSE_STREAMCOPY = 0x0100;
+
+// The list entry of "Direct stream copy" (no encoder, no settings).
+const Compressor& streamCopyCompressor();
+bool isStreamCopy(FOURCC handler);
+
+class StreamCopier {
+public:
+    // What copying needs of a source video stream (the caller keeps its reference on it), or
+    // nullptr with the reason when its format cannot be read.
+    static std::unique_ptr<StreamCopier> open(AviStream* source, QString* error);
+    ~StreamCopier();
+    StreamCopier(const StreamCopier&) = delete;
+    StreamCopier& operator=(const StreamCopier&) = delete;
+
+    // The source's format, which the target takes unchanged.
+    const QByteArray& format() const { return m_format; }
+    LONG start() const { return m_start; }
+    LONG end() const { return m_end; } // one past the last frame
+    bool allKeyFrames() const { return m_allKeys; }
+    // Whether frames between key frames can be re-encoded here (an encoder of the codec exists
+    // and its samples can stand beside the source's).
+    bool canReencode() const { return m_encoder != nullptr; }
+    // The last key frame (display order) at or before `frame`: where a copy that cannot re-encode
+    // starts. -1 when there is none.
+    LONG keyFrameAtOrBefore(LONG frame);
+    // Empty when a film of `other`'s stream can follow this one's in one copied stream; else what
+    // differs.
+    QString differenceFrom(const StreamCopier& other) const;
+
+    // Called for every frame written (display number); false stops the copy.
+    using Progress = std::function<bool(LONG frame)>;
+    struct Result {
+        bool ok = false;
+        LONG first = 0; // the frames written: first..last in display order
+        LONG last = -1;
+        LONG samples = 0; // samples written
+        LONG next = 0;    // the target position after the last one written
+        LONG reencoded = 0;
+    };
+    // Writes frames first..last to `target` (its format already set) from sample position `at`.
+    // Without an encoder the copy starts at keyFrameAtOrBefore(first) and ends where the stored
+    // samples can end at or after `last`; the result says which frames were written.
+    Result append(AviStream* target, LONG at, LONG first, LONG last, const Progress& progress,
+                  QString* error);
+
+private:
+    StreamCopier() = default;
+    bool isKey(LONG sample) const;
+    // The sample that holds display frame `frame` (fetching it), -1 when it does not decode.
+    LONG sampleOf(LONG frame);
+    bool copySample(AviStream* target, LONG sample, LONG at, bool prependHeaders);
+
+    AviStream* m_source = nullptr;
+    QByteArray m_format;
+    FOURCC m_fourcc = 0;
+    LONG m_start = 0;
+    LONG m_end = 0;
+    std::vector<bool> m_keys;
+    bool m_allKeys = true;
+    const char* m_encoder = nullptr;
+    bool m_inBandHeaders = false; // the extra data is start-code headers a decoder can take in-band
+    std::unique_ptr<FrameGetterImpl> m_getter;
+    std::map<LONG, LONG> m_sampleOfFrame;
+    std::map<LONG, LONG> m_frameOfSample;
+    std::vector<uint8_t> m_buffer;
+};
+
+} // namespace qdx::vfw
