@@ -44,6 +44,12 @@ void TAviCapture::CopySelection(bool keepSound, int first, int last, const QStri
         ShowError(QStringLiteral("Não foi possível extrair os quadros do filme!"));
         return;
     }
+    // A stream copy that had to start at a key frame before the selection: the sound follows
+    // the frames written.
+    if (const auto copied = StreamCopyRange()) {
+        first = copied->first;
+        last = copied->second;
+    }
     if (!ExtractSound(first, last, source, work.sound.path(), 0)) {
         if (AskYesNo(QStringLiteral("Não foi possível extrair o som do video, você deseja extrair "
                                     "o arquivo de video sem som?"))) {
@@ -64,6 +70,10 @@ void TAviCapture::RemoveSelection(bool keepSound, int first, int last, const QSt
     SoundWork work;
     if (!ExcludeFrames(first, last, source, work.film.path(), &work.options))
         return;
+    if (const auto kept = StreamCopyRange()) {
+        first = kept->first;
+        last = kept->second;
+    }
     if (!ExcludeSound(first, last, source, work.sound.path()))
         return;
     mergeStreams(&work.options, work.film.path(), work.sound.path(), target);

@@ -179,6 +179,7 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
                                    const QString& target, int total, AVICOMPRESSOPTIONS* options) {
     const QString source =
         operation == FrameOperation::Concatenate ? filmEntry(films.first()).path : sourcePath;
+    m_streamCopyRange.reset();
     PipelineHandles h;
     struct BufferRelease {
         TAviCapture* self;
@@ -242,12 +243,14 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
         h.ownsOptions = true;
     }
     AVICOMPRESSOPTIONS* chosen[] = {h.options};
-    m_streamCopyRange.reset();
-    if (!AVISaveOptions(nullptr,
-                        ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW |
-                            qdx::vfw::ICMF_CHOOSE_STREAMCOPY,
-                        1, &h.targetStream, chosen))
-        return false;
+    {
+        // There is a source film here: its stored frames can be copied.
+        const qdx::vfw::StreamCopyOffer offer;
+        if (!AVISaveOptions(nullptr,
+                            ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW, 1,
+                            &h.targetStream, chosen))
+            return false;
+    }
 
     // Progress values of the first and last events and of each frame.
     int progressMax = 0;

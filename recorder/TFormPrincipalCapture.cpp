@@ -105,8 +105,8 @@ public:
         qdx::vfw::CompressorChooser* chooser = m_inner ? m_inner : &m_default;
         // A recording is compressed, never copied: the recorder does not offer direct stream
         // copy (its frames are uncompressed already).
-        const bool chosen = chooser->choose(flags & ~qdx::vfw::ICMF_CHOOSE_STREAMCOPY, streamCount,
-                                            streams, options);
+        const qdx::vfw::StreamCopyOffer withdrawn(false);
+        const bool chosen = chooser->choose(flags, streamCount, streams, options);
         m_cancelled = m_cancelled || !chosen;
         return chosen;
     }

@@ -110,7 +110,7 @@ bool PresetCompressorChooser::choose(UINT flags, int streamCount, AviStream** st
     if (m_cancel)
         return false;
     // Direct stream copy needs a source film to copy from, which only callers that offer it have.
-    if (isStreamCopy(m_answer.fccHandler) && !(flags & ICMF_CHOOSE_STREAMCOPY))
+    if (isStreamCopy(m_answer.fccHandler) && !streamCopyOffered())
         return false;
     for (int i = 0; i < streamCount; ++i) {
         AVISTREAMINFO info;

@@ -173,6 +173,22 @@ bool isStreamCopy(FOURCC handler) {
     return handler == comptypeSTREAMCOPY;
 }
 
+namespace {
+thread_local bool copyOffered = false;
+} // namespace
+
+StreamCopyOffer::StreamCopyOffer(bool offered) : m_previous(copyOffered) {
+    copyOffered = offered;
+}
+
+StreamCopyOffer::~StreamCopyOffer() {
+    copyOffered = m_previous;
+}
+
+bool streamCopyOffered() {
+    return copyOffered;
+}
+
 StreamCopier::~StreamCopier() = default;
 
 std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* error) {

@@ -32,9 +32,20 @@ class FrameGetterImpl;
 
 // The handler code of "Direct stream copy".
 constexpr FOURCC comptypeSTREAMCOPY = mmioFOURCC('Q', 'd', 'x', 'C');
-// An AVISaveOptions flag of ours: the caller copies from a source film, so the chooser may offer
-// "Direct stream copy". Without it, a chooser must not answer with it.
-constexpr UINT ICMF_CHOOSE_STREAMCOPY = 0x0100;
+// Held by a caller that copies from a source film around its AVISaveOptions call: choosers may
+// then offer "Direct stream copy", and must not answer with it otherwise (a recording, a merge
+// without a source). Per thread; `offered` false withdraws an outer offer.
+class StreamCopyOffer {
+public:
+    explicit StreamCopyOffer(bool offered = true);
+    ~StreamCopyOffer();
+    StreamCopyOffer(const StreamCopyOffer&) = delete;
+    StreamCopyOffer& operator=(const StreamCopyOffer&) = delete;
+
+private:
+    bool m_previous;
+};
+bool streamCopyOffered();
 
 // The list entry of "Direct stream copy" (no encoder, no settings).
 const Compressor& streamCopyCompressor();

@@ -180,7 +180,7 @@ void CompressorDialog::prepare(UINT flags, AviStream* stream) {
     const QSignalBlocker block(m_compressor);
     // "Direct stream copy" is offered only to a caller that copies from a source film.
     const int copyIndex = int(compressors().size());
-    const bool offerCopy = flags & ICMF_CHOOSE_STREAMCOPY;
+    const bool offerCopy = streamCopyOffered();
     if (offerCopy && m_compressor->count() == copyIndex)
         m_compressor->addItem(streamCopyCompressor().name);
     if (!offerCopy && m_compressor->count() > copyIndex)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace qdx::test {
 
 QString makeFilm(const TempDir& dir, const QString& name, const FilmRecipe& recipe) {
@@ -47,6 +49,57 @@ QByteArray decodeFrames(const QString& film, int width, int height) {
              QStringLiteral("%1x%2").arg(width).arg(height), QStringLiteral("-")});
     EXPECT_EQ(result.exitCode, 0) << result.err.constData();
     return result.out;
+}
+
+QStringList frameMd5s(const QString& film) {
+    const ProcessResult result =
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), film,
+             QStringLiteral("-map"), QStringLiteral("0:v"), QStringLiteral("-fps_mode"),
+             QStringLiteral("passthrough"), QStringLiteral("-f"), QStringLiteral("framemd5"),
+             QStringLiteral("-")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.constData();
+    QStringList md5s;
+    for (const QByteArray& line : result.out.split('\n'))
+        if (!line.startsWith('#') && !line.trimmed().isEmpty())
+            md5s.append(QString::fromLatin1(line.split(',').last().trimmed()));
+    return md5s;
+}
+
+std::vector<QByteArray> decodedPictures(const QString& film, int width, int height) {
+    const ProcessResult result =
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), film,
+             QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-f"),
+             QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
+             QStringLiteral("-")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.constData();
+    const qsizetype size = qsizetype(width) * height * 3;
+    std::vector<QByteArray> pictures;
+    for (qsizetype at = 0; at + size <= result.out.size(); at += size)
+        pictures.push_back(result.out.mid(at, size));
+    return pictures;
+}
+
+QByteArray decodeComplaints(const QString& film) {
+    const ProcessResult result =
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), film,
+             QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+    return result.exitCode == 0 ? result.err : result.err + "(ffmpeg failed)";
+}
+
+double psnr(const QByteArray& a, const QByteArray& b) {
+    if (a.size() != b.size() || a.isEmpty())
+        return 0;
+    double sum = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const double d = double(uint8_t(a[i])) - double(uint8_t(b[i]));
+        sum += d * d;
+    }
+    if (sum == 0)
+        return 1000;
+    return 10 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
 }
 
 namespace {

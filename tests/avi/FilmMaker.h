@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace qdx::test {
 
 struct FilmRecipe {
@@ -28,6 +30,15 @@ QString makeFilm(const TempDir& dir, const QString& name, const FilmRecipe& reci
 
 // ffmpeg's own decode of every frame as packed 24-bit RGB rows, frame after frame.
 QByteArray decodeFrames(const QString& film, int width, int height);
+
+// Every picture ffmpeg decodes, as the decoder gives them (none repeated or dropped for timing):
+// the MD5 of each in the film's own pixel format, and each as packed 24-bit RGB rows.
+QStringList frameMd5s(const QString& film);
+std::vector<QByteArray> decodedPictures(const QString& film, int width, int height);
+// What `ffmpeg -v error -i FILM -f null -` prints: empty when every sample decodes cleanly.
+QByteArray decodeComplaints(const QString& film);
+// Peak signal-to-noise ratio of two pictures of the same size, in dB (1000 when equal).
+double psnr(const QByteArray& a, const QByteArray& b);
 
 // The number of video frames and audio samples ffprobe counts in a film.
 int probeFrameCount(const QString& film);

@@ -56,6 +56,36 @@ TEST_F(FilmTool, ATargetThatNamesTheSourceIsRecompressedInPlace) {
     EXPECT_EQ(files(), (QStringList{QStringLiteral("silent.avi"), QStringLiteral("talk.avi")}));
 }
 
+// "--codec copy" copies the stored frames, cut exactly: H.264 with B-frames decodes cleanly and
+// holds the frames asked for. A recording has nothing to copy from.
+TEST_F(FilmTool, CodecCopyCutsAFilmWithoutRecompressingIt) {
+    FilmRecipe recipe;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.frames = 50;
+    recipe.sound = true;
+    recipe.codec = QStringLiteral("libx264");
+    recipe.pixelFormat = QStringLiteral("yuv420p");
+    recipe.extra = QStringList{QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"),
+                               QStringLiteral("10")};
+    const QString source = makeFilm(dir, QStringLiteral("h264.avi"), recipe);
+    const QString target = dir.file(QStringLiteral("cut.avi"));
+    ProcessResult r =
+        qdx({QStringLiteral("copy"), source, QStringLiteral("13"), QStringLiteral("36"), target,
+             QStringLiteral("--codec"), QStringLiteral("copy"), QStringLiteral("--sound")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(decodeComplaints(target), QByteArray());
+    EXPECT_EQ(probeFrameCount(target), 24);
+    EXPECT_EQ(probeVideoCodec(target), QStringLiteral("h264"));
+    EXPECT_EQ(frameMd5s(target).mid(7, 14), frameMd5s(source).mid(20, 14));
+
+    r = qdx({QStringLiteral("record"), dir.file(QStringLiteral("rec.avi")),
+             QStringLiteral("--seconds"), QStringLiteral("1"), QStringLiteral("--compress"),
+             QStringLiteral("--codec"), QStringLiteral("copy")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("--codec copy")) << r.err.constData();
+}
+
 TEST_F(FilmTool, RangesAreCutToTheFilmOrRefused) {
     const QString source = film(QStringLiteral("a.avi"), 50, true);
     // Past the end: cut to the film, and said.

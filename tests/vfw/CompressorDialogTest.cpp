@@ -2,6 +2,7 @@
 
 #include "platform/vfwdialog/CompressorDialog.h"
 #include "platform/vfw/FourccMap.h"
+#include "platform/vfw/StreamCopy.h"
 #include "tests/vfw/FilmTools.h"
 #include "tests/vfw/MemoryStream.h"
 
@@ -40,6 +41,34 @@ protected:
     void SetUp() override { CompressorDialog::forgetLastChoice(); }
     void TearDown() override { CompressorDialog::forgetLastChoice(); }
 };
+
+// "Direct stream copy" is the list's last entry where there is a film to copy from, and nowhere
+// else (not even as the choice remembered from such a call).
+TEST_F(CompressorDialogTest, DirectStreamCopyIsOfferedOnlyWhereThereIsAFilmToCopy) {
+    const int copyIndex = int(compressors().size());
+    CompressorDialog dialog;
+    dialog.prepare(ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_PREVIEW, nullptr);
+    dialog.selectCompressor(copyIndex);
+    EXPECT_EQ(dialog.compressorIndex(), 0);
+    {
+        const StreamCopyOffer offer;
+        dialog.prepare(ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_PREVIEW, nullptr);
+        dialog.selectCompressor(copyIndex);
+        EXPECT_EQ(dialog.compressorIndex(), copyIndex);
+        EXPECT_TRUE(isStreamCopy(dialog.options().fccHandler));
+        EXPECT_FALSE(dialog.qualityEnabled());
+        EXPECT_FALSE(dialog.keyFramesOffered());
+        dialog.updatePreview();
+        EXPECT_EQ(dialog.previewText(),
+                  QStringLiteral("The stored frames are copied as they are."));
+        dialog.accept();
+        dialog.prepare(ICMF_CHOOSE_PREVIEW, nullptr);
+        EXPECT_EQ(dialog.compressorIndex(), copyIndex);
+    }
+    dialog.prepare(ICMF_CHOOSE_PREVIEW, nullptr);
+    EXPECT_EQ(dialog.compressorIndex(), 0);
+    EXPECT_FALSE(isStreamCopy(dialog.options().fccHandler));
+}
 
 // The flags decide which settings are offered; the compressor decides which apply.
 TEST_F(CompressorDialogTest, SettingsFollowTheFlagsAndTheCompressor) {

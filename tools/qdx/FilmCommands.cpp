@@ -233,12 +233,15 @@ static int rangeCommand(const char* name, const QStringList& words, bool copy) {
             first = cutFirst;
             last = cutLast;
         }
-        const int selected = last - first + 1;
+        int selected = last - first + 1;
         const FileIdentity before = identityOf(target);
         if (copy)
             engine.CopySelection(options.sound(), first, last, source, target);
         else
             engine.RemoveSelection(options.sound(), first, last, source, target);
+        // A stream copy that could not cut exactly says which frames it took.
+        if (const auto range = engine.StreamCopyRange())
+            selected = range->second - range->first + 1;
         return filmResult(target, before, copy ? selected : (filmLast - filmFirst + 1) - selected);
     });
 }
