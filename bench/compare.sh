@@ -311,8 +311,38 @@ recorder() {
     /usr/bin/python3 "$here/recorder_bench.py" "$build" "${RECORDER_SECONDS:-60}" 10 30
 }
 
+# Direct stream copy: a 10-minute 1280x720 H.264 film with B-frames and a key frame every 50
+# frames; frames 2013 to 9487 (a range that starts and ends between key frames) copied with
+# "qdx copy --codec copy", cut at the exact frames, against our own re-encoding of the same range
+# (--codec H264) and against "ffmpeg -ss -to -c copy", which snaps the start to a key frame. All
+# as whole processes; STREAMCOPY_FILM names an existing film to use instead of making one.
+streamcopy() {
+    echo "== streamcopy"
+    local film=${STREAMCOPY_FILM:-$work/long.avi}
+    if [ ! -s "$film" ]; then
+        ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -t 600 -c:v libx264 \
+            -preset ultrafast -g 50 -bf 2 "$film"
+    fi
+    local first=2013 last=9487 home="$work/home"
+    mkdir -p "$home"
+    local start end
+    start=$(/usr/bin/python3 -c "print('%.2f' % ($first / 25))")
+    end=$(/usr/bin/python3 -c "print('%.2f' % (($last + 1) / 25))")
+    local copy ffcopy reencode
+    copy=$(median_ms 5 "env QUADRIX_HOME=$home $build/bin/qdx copy $film $first $last $work/copy.avi --codec copy")
+    ffcopy=$(median_ms 5 "ffmpeg -v error -y -ss $start -to $end -i $film -c copy $work/ffcopy.avi")
+    reencode=$(median_ms 1 "env QUADRIX_HOME=$home $build/bin/qdx copy $film $first $last $work/reencode.avi --codec H264")
+    local frames complaints
+    frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$work/copy.avi")
+    complaints=$(ffmpeg -v error -i "$work/copy.avi" -f null - 2>&1 | wc -l)
+    echo "frames $first to $last ($((last - first + 1)) frames): copy holds $frames frames, ffmpeg's decode reports $complaints lines"
+    echo "qdx copy --codec copy: $copy ms; ffmpeg -c copy (from the key frame before): $ffcopy ms; ratio $(ratio "$copy" "$ffcopy") (target <= 1.2)"
+    echo "qdx copy --codec H264 (re-encoding): $reencode ms; speed-up of the copy $(ratio "$reencode" "$copy")x (target >= 50)"
+    rm -f "$work/copy.avi" "$work/ffcopy.avi" "$work/reencode.avi"
+}
+
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(pictures films viewer compress screen recording recorder container mainprogram browser)
+[ ${#groups[@]} -gt 0 ] || groups=(pictures films viewer compress screen recording recorder container mainprogram browser streamcopy)
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
 for group in "${groups[@]}"; do
     "$group"

@@ -114,6 +114,15 @@ FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEAD
     return g.release();
 }
 
+const AVFrame* FrameGetterImpl::picture(LONG position) {
+    m_end = m_start + std::max<LONG>(0, m_stream->length());
+    if (!m_decoder || position < m_start || position >= m_end)
+        return nullptr;
+    m_delivered = -1;
+    m_lastAsked = position;
+    return pictureFor(position) ? m_current.get() : nullptr;
+}
+
 void* FrameGetterImpl::frame(LONG position) {
     m_end = m_start + std::max<LONG>(0, m_stream->length());
     if (position < m_start || position >= m_end)

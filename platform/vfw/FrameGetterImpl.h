@@ -49,15 +49,16 @@ public:
         int64_t restarts = 0;
     };
     const Counters& counters() const { return m_counters; }
-    // The decoded picture behind the frame last returned (compressed streams; nullptr otherwise).
-    // Its pts is the position of the sample that held it, so a caller can tell which sample a
-    // frame of the display order came from. Valid until the next call of frame().
-    const AVFrame* deliveredPicture() const {
-        return m_decoder && m_delivered >= 0 ? m_current.get() : nullptr;
-    }
+    // The decoded picture of a frame, without its conversion to a DIB (compressed streams;
+    // nullptr otherwise or when it does not decode). Its pts is the position of the sample that
+    // held it, so a caller can tell which sample a frame of the display order came from. Valid
+    // until the next call.
+    const AVFrame* picture(LONG position);
     // Whether the codec shows pictures in another order than they are stored (B-frames); known
     // once a frame has been returned.
     bool reorders() const { return m_reorders; }
+    // Pictures the decoder holds back for reordering (0 for uncompressed streams).
+    int reorderDelay() const { return m_decoder ? m_decoder->reorderDelay() : 0; }
 
 private:
     FrameGetterImpl(AviStream* stream, VideoFormat format);

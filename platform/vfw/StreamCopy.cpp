@@ -19,8 +19,13 @@ namespace qdx::vfw {
 namespace {
 
 // Pictures a codec shows away from their stored place, at most (B-frame runs, pyramids): the
-// neighbourhood of a range's ends that is decoded to learn which samples hold which frames.
+// neighbourhood of a range's ends that is decoded to learn which samples hold which frames. The
+// decoder's reordering delay narrows it (a run of B-frames is at most a few times the delay).
 constexpr LONG kSpan = 16;
+
+LONG spanFor(int reorderDelay) {
+    return std::clamp<LONG>(4 * LONG(reorderDelay) + 4, 4, kSpan);
+}
 
 struct Packet {
     QByteArray data;
@@ -251,10 +256,10 @@ LONG StreamCopier::sampleOf(LONG frame) {
     const auto known = m_sampleOfFrame.find(frame);
     if (known != m_sampleOfFrame.end())
         return known->second;
-    if (!m_getter->frame(frame))
+    const AVFrame* picture = m_getter->picture(frame);
+    if (!picture)
         return -1;
-    const AVFrame* picture = m_getter->deliveredPicture();
-    const LONG sample = picture ? LONG(picture->pts) : frame;
+    const LONG sample = LONG(picture->pts);
     m_sampleOfFrame[frame] = sample;
     m_frameOfSample.emplace(sample, frame);
     return sample;
@@ -264,7 +269,7 @@ LONG StreamCopier::keyFrameAtOrBefore(LONG frame) {
     frame = std::clamp(frame, m_start, std::max(m_start, m_end - 1));
     if (m_allKeys || !m_getter)
         return frame;
-    if (!m_getter->frame(frame))
+    if (!m_getter->picture(frame))
         return -1;
     if (!m_getter->reorders())
         return m_source->findSample(frame, FIND_PREV | FIND_KEY);
@@ -399,9 +404,7 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
         return true;
     };
     auto encodeFrame = [&](std::unique_ptr<BridgeEncoder>& encoder, LONG frame) {
-        if (!m_getter->frame(frame))
-            return false;
-        const AVFrame* picture = m_getter->deliveredPicture();
+        const AVFrame* picture = m_getter->picture(frame);
         if (!picture)
             return false;
         if (!encoder) {
@@ -418,9 +421,10 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
     };
 
     // Make sure the getter has decoded something: it learns then whether the codec reorders.
-    if (!m_getter->frame(std::max(m_start, first - kSpan)))
+    if (!m_getter->picture(first))
         return fail(QStringLiteral("Frame %1 does not decode.").arg(first));
     const bool reorders = m_getter->reorders();
+    const LONG span = spanFor(m_getter->reorderDelay());
 
     // The head: the first key frame shown at or after `first` (K1, shown at frame dK1); the
     // frames before it are re-encoded. Without an encoder, the copy starts at the key frame
@@ -435,10 +439,10 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
         first = dK1;
         r.first = dK1;
         if (reorders)
-            for (LONG n = std::max(m_start, dK1 - kSpan); n < dK1; ++n)
+            for (LONG n = std::max(m_start, dK1 - span); n < dK1; ++n)
                 sampleOf(n);
     } else {
-        for (LONG n = reorders ? std::max(m_start, first - kSpan) : first; n < m_end; ++n) {
+        for (LONG n = first; n < m_end; ++n) {
             const LONG s = sampleOf(n);
             if (s < 0)
                 return fail(QStringLiteral("Frame %1 does not decode.").arg(n));
@@ -466,6 +470,10 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
         return r;
     }
     // Samples stored after K1 but shown before it need the group before: they are not copied.
+    // Those shown before the range are learnt now.
+    if (reorders)
+        for (LONG n = std::max(m_start, dK1 - span); n < first; ++n)
+            sampleOf(n);
     std::set<LONG> leading;
     for (const auto& [sample, frame] : m_frameOfSample)
         if (sample > k1 && frame < dK1)
@@ -484,9 +492,9 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
     } else {
         // Frames around the end are learnt; samples stored from the first of them on are judged
         // by their frames (those whose frames lie beyond the learnt ones count as shown late).
-        const LONG w0 = std::max(dK1, last - kSpan);
-        const LONG w1 = std::min(m_end - 1, last + kSpan);
-        for (LONG n = std::max(dK1, last - 2 * kSpan); n <= w1; ++n)
+        const LONG w0 = std::max(dK1, last - span);
+        const LONG w1 = std::min(m_end - 1, last + span);
+        for (LONG n = std::max(dK1, last - 2 * span); n <= w1; ++n)
             sampleOf(n);
         LONG lo = m_end;
         LONG hi = -1;
