@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace qdx::test {
 
 QString makeFilm(const TempDir& dir, const QString& name, const FilmRecipe& recipe) {
@@ -87,19 +85,6 @@ QByteArray decodeComplaints(const QString& film) {
             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), film,
              QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
     return result.exitCode == 0 ? result.err : result.err + "(ffmpeg failed)";
-}
-
-double psnr(const QByteArray& a, const QByteArray& b) {
-    if (a.size() != b.size() || a.isEmpty())
-        return 0;
-    double sum = 0;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        const double d = double(uint8_t(a[i])) - double(uint8_t(b[i]));
-        sum += d * d;
-    }
-    if (sum == 0)
-        return 1000;
-    return 10 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
 }
 
 namespace {

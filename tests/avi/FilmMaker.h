@@ -37,8 +37,6 @@ QStringList frameMd5s(const QString& film);
 std::vector<QByteArray> decodedPictures(const QString& film, int width, int height);
 // What `ffmpeg -v error -i FILM -f null -` prints: empty when every sample decodes cleanly.
 QByteArray decodeComplaints(const QString& film);
-// Peak signal-to-noise ratio of two pictures of the same size, in dB (1000 when equal).
-double psnr(const QByteArray& a, const QByteArray& b);
 
 // The number of video frames and audio samples ffprobe counts in a film.
 int probeFrameCount(const QString& film);

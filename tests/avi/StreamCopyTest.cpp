@@ -8,6 +8,7 @@
 #include "platform/core/AppFolder.h"
 #include "tests/avi/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/vfw/FilmTools.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,7 +37,8 @@ void PrintTo(const CodecCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class StreamCopy : public ::testing::TestWithParam<CodecCase> {
+// An engine whose compressor dialog answers "Direct stream copy", in a folder of its own.
+class StreamCopyEngine {
 protected:
     TempDir dir;
     TempDir appFolder;
@@ -45,28 +47,37 @@ protected:
         qdx::vfw::defaultOptions(qdx::vfw::streamCopyCompressor())};
     qdx::vfw::CompressorChooser* previousChooser = qdx::vfw::setCompressorChooser(&chooser);
     TAviCapture engine;
+
+    StreamCopyEngine() { qdx::setApplicationFolder(appFolder.path()); }
+    ~StreamCopyEngine() { qdx::vfw::setCompressorChooser(previousChooser); }
+    QString film(const QString& name, const QString& codec, const QString& pixels,
+                 const QStringList& extra, int frames, int width = kWidth) {
+        FilmRecipe recipe;
+        recipe.width = width;
+        recipe.height = kHeight;
+        recipe.frames = frames;
+        recipe.sound = true;
+        recipe.codec = codec;
+        recipe.pixelFormat = pixels;
+        recipe.extra = extra;
+        return makeFilm(dir, name, recipe);
+    }
+};
+
+class StreamCopy : public StreamCopyEngine, public ::testing::TestWithParam<CodecCase> {
+protected:
     QString source;
     QStringList sourceMd5s;
     std::vector<QByteArray> sourcePictures;
 
     void SetUp() override {
-        qdx::setApplicationFolder(appFolder.path());
-        FilmRecipe recipe;
-        recipe.width = kWidth;
-        recipe.height = kHeight;
-        recipe.frames = kFrames;
-        recipe.sound = true;
-        recipe.codec = QString::fromLatin1(GetParam().codec);
-        recipe.pixelFormat = QString::fromLatin1(GetParam().pixelFormat);
-        recipe.extra = GetParam().extra;
-        source = makeFilm(dir, QStringLiteral("source.avi"), recipe);
+        source = film(QStringLiteral("source.avi"), QString::fromLatin1(GetParam().codec),
+                      QString::fromLatin1(GetParam().pixelFormat), GetParam().extra, kFrames);
         sourceMd5s = frameMd5s(source);
         sourcePictures = decodedPictures(source, kWidth, kHeight);
         ASSERT_EQ(sourceMd5s.size(), kFrames);
         ASSERT_EQ(int(sourcePictures.size()), kFrames);
     }
-    void TearDown() override { qdx::vfw::setCompressorChooser(previousChooser); }
-
     // The target holds exactly the source's frames `frames`, in order, with their sound; it
     // decodes without a complaint; frames not stored bit for bit are few and close.
     void expectFrames(const QString& target, const std::vector<int>& frames) {
@@ -83,7 +94,7 @@ protected:
             if (md5s[qsizetype(i)] == sourceMd5s[frames[i]])
                 continue;
             ++reencoded;
-            EXPECT_GE(psnr(pictures[i], sourcePictures[size_t(frames[i])]), 40.0)
+            EXPECT_GE(qdx::vfw::test::psnr(pictures[i], sourcePictures[size_t(frames[i])]), 40.0)
                 << "frame " << frames[i];
         }
         // At most a group at each cut is re-encoded; the rest is the source's own samples.
@@ -149,31 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         CodecCase{"Uncompressed", "rawvideo", "bgr24", {}, 0}),
     [](const ::testing::TestParamInfo<CodecCase>& info) { return info.param.name; });
 
-class StreamCopyLimits : public ::testing::Test {
-protected:
-    TempDir dir;
-    TempDir appFolder;
-    ScriptedPrompts prompts;
-    qdx::vfw::PresetCompressorChooser chooser{
-        qdx::vfw::defaultOptions(qdx::vfw::streamCopyCompressor())};
-    qdx::vfw::CompressorChooser* previousChooser = qdx::vfw::setCompressorChooser(&chooser);
-    TAviCapture engine;
-
-    void SetUp() override { qdx::setApplicationFolder(appFolder.path()); }
-    void TearDown() override { qdx::vfw::setCompressorChooser(previousChooser); }
-    QString film(const QString& name, const QString& codec, const QString& pixels,
-                 const QStringList& extra, int width = kWidth) {
-        FilmRecipe recipe;
-        recipe.width = width;
-        recipe.height = kHeight;
-        recipe.frames = 30;
-        recipe.sound = true;
-        recipe.codec = codec;
-        recipe.pixelFormat = pixels;
-        recipe.extra = extra;
-        return makeFilm(dir, name, recipe);
-    }
-};
+class StreamCopyLimits : public StreamCopyEngine, public ::testing::Test {};
 
 // A codec without an encoder that can stand beside its samples (FFV1 with key frames every 12
 // frames) cannot cut between key frames: the user is told first, and picture and sound start at
@@ -181,7 +168,7 @@ protected:
 TEST_F(StreamCopyLimits, WithoutAnEncoderTheCopyStartsAtTheKeyFrameBefore) {
     const QString source =
         film(QStringLiteral("ffv1.avi"), QStringLiteral("ffv1"), QStringLiteral("yuv420p"),
-             {QStringLiteral("-g"), QStringLiteral("12")});
+             {QStringLiteral("-g"), QStringLiteral("12")}, 30);
     const QStringList md5s = frameMd5s(source);
     const QString target = dir.file(QStringLiteral("cut.avi"));
     engine.CopySelection(true, 15, 25, source, target);
@@ -197,11 +184,11 @@ TEST_F(StreamCopyLimits, WithoutAnEncoderTheCopyStartsAtTheKeyFrameBefore) {
 // that differs, and nothing is written.
 TEST_F(StreamCopyLimits, AJoinOfDifferentFormatsNamesTheFilmAndWritesNothing) {
     const QString a =
-        film(QStringLiteral("a.avi"), QStringLiteral("mjpeg"), QStringLiteral("yuvj420p"), {});
+        film(QStringLiteral("a.avi"), QStringLiteral("mjpeg"), QStringLiteral("yuvj420p"), {}, 30);
     const QString b = film(QStringLiteral("b.avi"), QStringLiteral("mjpeg"),
-                           QStringLiteral("yuvj420p"), {}, kWidth * 2);
+                           QStringLiteral("yuvj420p"), {}, 30, kWidth * 2);
     const QString c =
-        film(QStringLiteral("c.avi"), QStringLiteral("rawvideo"), QStringLiteral("bgr24"), {});
+        film(QStringLiteral("c.avi"), QStringLiteral("rawvideo"), QStringLiteral("bgr24"), {}, 30);
     const QString target = dir.file(QStringLiteral("joined.avi"));
     engine.JoinFilms(true,
                      {a + QStringLiteral("=30"), a + QStringLiteral("=30"),
