@@ -46,7 +46,7 @@ FrameGetterImpl::~FrameGetterImpl() {
 }
 
 FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEADER* wanted,
-                                         QString* error) {
+                                         QString* error, int threads) {
     // `text` nullptr: the reason is in `error` already.
     auto fail = [&](const char* text) -> FrameGetterImpl* {
         if (error && text)
@@ -93,7 +93,8 @@ FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEAD
     }
 
     g->m_out = FrameConverter::normalised(target);
-    g->m_decoder = VideoDecoder::open(*format, info.fccHandler, decoderThreads(), error);
+    g->m_decoder = VideoDecoder::open(*format, info.fccHandler,
+                                      threads >= 0 ? threads : decoderThreads(), error);
     if (!g->m_decoder)
         return fail(nullptr);
     g->m_converter = std::make_unique<FrameConverter>(g->m_out);

@@ -35,8 +35,9 @@ public:
     // A getter on the stream, or nullptr (with the reason in `error`) when the stream is not
     // video, its format is broken, no decoder knows it or `wanted` asks for a layout we cannot
     // give.
+    // `threads` is the decoder's thread count, -1 the program's setting (decoderThreads()).
     static FrameGetterImpl* create(AviStream* stream, const BITMAPINFOHEADER* wanted,
-                                   QString* error = nullptr);
+                                   QString* error = nullptr, int threads = -1);
     ~FrameGetterImpl() override;
 
     void* frame(LONG position) override;

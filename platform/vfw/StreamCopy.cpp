@@ -238,7 +238,9 @@ std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* err
     // samples too.
     if (bridgeable(encoder) && (extra.isEmpty() || c->m_inBandHeaders))
         c->m_encoder = encoder;
-    c->m_getter.reset(FrameGetterImpl::create(source, nullptr, error));
+    // One decoding thread: the copy decodes short runs from key frames, which frame threads
+    // would spend filling their pipeline.
+    c->m_getter.reset(FrameGetterImpl::create(source, nullptr, error, 1));
     if (!c->m_getter)
         return nullptr;
     return c;
@@ -260,6 +262,14 @@ LONG StreamCopier::sampleOf(LONG frame) {
     if (!picture)
         return -1;
     const LONG sample = LONG(picture->pts);
+    if (frame >= m_keepFrom && frame <= m_keepTo) {
+        FramePtr copy = makeFrame();
+        if (av_frame_ref(copy.get(), picture) >= 0)
+            m_kept[frame] = std::shared_ptr<const AVFrame>(copy.release(), [](const AVFrame* f) {
+                AVFrame* owned = const_cast<AVFrame*>(f);
+                av_frame_free(&owned);
+            });
+    }
     m_sampleOfFrame[frame] = sample;
     m_frameOfSample.emplace(sample, frame);
     return sample;
@@ -404,7 +414,9 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
         return true;
     };
     auto encodeFrame = [&](std::unique_ptr<BridgeEncoder>& encoder, LONG frame) {
-        const AVFrame* picture = m_getter->picture(frame);
+        const auto kept = m_kept.find(frame);
+        const AVFrame* picture =
+            kept != m_kept.end() ? kept->second.get() : m_getter->picture(frame);
         if (!picture)
             return false;
         if (!encoder) {
@@ -494,8 +506,12 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
         // by their frames (those whose frames lie beyond the learnt ones count as shown late).
         const LONG w0 = std::max(dK1, last - span);
         const LONG w1 = std::min(m_end - 1, last + span);
+        // The pictures that may have to be re-encoded are kept as they go by.
+        m_keepFrom = std::max(dK1, last - 2 * span);
+        m_keepTo = last;
         for (LONG n = std::max(dK1, last - 2 * span); n <= w1; ++n)
             sampleOf(n);
+        m_keepTo = -1;
         LONG lo = m_end;
         LONG hi = -1;
         for (LONG n = w0; n <= w1; ++n) {
@@ -569,6 +585,7 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
         if (tail && !flush(*tail))
             return fail(QStringLiteral("The re-encoded frames cannot be written."));
     }
+    m_kept.clear();
     r.ok = true;
     r.next = position;
     return r;

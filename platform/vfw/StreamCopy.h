@@ -26,6 +26,8 @@
 #include <set>
 #include <vector>
 
+struct AVFrame;
+
 namespace qdx::vfw {
 
 class FrameGetterImpl;
@@ -108,6 +110,10 @@ private:
     const char* m_encoder = nullptr;
     bool m_inBandHeaders = false; // the extra data is start-code headers a decoder can take in-band
     std::unique_ptr<FrameGetterImpl> m_getter;
+    // Pictures learnt near the end of a range, kept for re-encoding without decoding them again.
+    std::map<LONG, std::shared_ptr<const AVFrame>> m_kept;
+    LONG m_keepFrom = 0;
+    LONG m_keepTo = -1;
     std::map<LONG, LONG> m_sampleOfFrame;
     std::map<LONG, LONG> m_frameOfSample;
     std::vector<uint8_t> m_buffer;
