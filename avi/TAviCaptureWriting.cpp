@@ -10,6 +10,7 @@
 #include "platform/core/AppFolder.h"
 #include "platform/core/Exception.h"
 #include "platform/core/WorkFileLock.h"
+#include "platform/vfw/RecompressPipeline.h"
 #include "platform/vfw/StreamCopy.h"
 
 #include <QFile>
@@ -323,25 +324,57 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
         return !raiseFrameProgress(progressMax, progressMin, progressValue);
     };
 
+    // Frames whose DIBs are already the target's layout are decoded and encoded on two threads
+    // (in YUV when the compressor codes it); the progress events stay on this thread, one per
+    // frame written, in order. Others (films of another size) go through bitmaps one by one.
+    using PipelineFrame = qdx::vfw::RecompressPipeline::Frame;
+    auto inTargetLayout = [&](PGETFRAME getter, LONG index) {
+        const void* dib = AVIStreamGetFrame(getter, index);
+        return dib && targetLayoutBits(dib, targetWidth, targetHeight);
+    };
+    auto writeFrames = [&](PGETFRAME getter, const std::vector<PipelineFrame>& frames) -> bool {
+        if (frames.empty())
+            return true;
+        qdx::vfw::RecompressPipeline pipeline(getter, h.compressed, targetWidth, targetHeight,
+                                              frames);
+        PipelineFrame written;
+        while (pipeline.next(written))
+            if (raiseFrameProgress(progressMax, progressMin, written.progress))
+                return false; // the pipeline stops its workers as it goes
+        return !pipeline.failed();
+    };
+    const bool pipelined = inTargetLayout(h.getter, formatFrame);
+
     switch (operation) {
-    case FrameOperation::Extract:
+    case FrameOperation::Extract: {
+        std::vector<PipelineFrame> frames;
         for (int i = first; i <= last; ++i) {
             const DWORD flags = AVIStreamFindSample(h.sourceStream, i, FIND_PREV | FIND_KEY) == i
                                     ? AVIIF_KEYFRAME
                                     : 0;
-            if (!writeFrame(h.getter, i, i - first, flags, i))
+            if (pipelined)
+                frames.push_back({i, i - first, flags, i});
+            else if (!writeFrame(h.getter, i, i - first, flags, i))
                 return false;
         }
+        if (!writeFrames(h.getter, frames))
+            return false;
         break;
+    }
     case FrameOperation::Exclude: {
+        std::vector<PipelineFrame> frames;
         LONG written = 0;
         for (LONG i = start; i <= start + length - 1; ++i) {
             if (i >= first && i <= last)
                 continue;
-            if (!writeFrame(h.getter, i, written, AVIIF_KEYFRAME, i))
+            if (pipelined)
+                frames.push_back({i, written, AVIIF_KEYFRAME, int(i)});
+            else if (!writeFrame(h.getter, i, written, AVIIF_KEYFRAME, i))
                 return false;
             ++written;
         }
+        if (!writeFrames(h.getter, frames))
+            return false;
         break;
     }
     case FrameOperation::Concatenate: {
@@ -373,6 +406,14 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
             allocateDibBuffers(*filmFormat, filmFormat->PixelFormat());
             ReadDibBits(*filmFormat, nullptr, filmFormat->PixelFormat(), m_dibBits.data(),
                         m_dibHeader.data());
+            if (inTargetLayout(getter.get(), 0)) {
+                std::vector<PipelineFrame> frames;
+                for (int i = 0; i < entry.count; ++i, ++visited)
+                    frames.push_back({i, visited, AVIIF_KEYFRAME, int(visited)});
+                if (!writeFrames(getter.get(), frames))
+                    return false;
+                continue;
+            }
             for (int i = 0; i < entry.count; ++i) {
                 if (!writeFrame(getter.get(), i, visited, AVIIF_KEYFRAME, visited))
                     return false;

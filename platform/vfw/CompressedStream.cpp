@@ -200,6 +200,25 @@ HRESULT CompressedStream::write(LONG start, LONG samples, const void* buffer, LO
     return AVIERR_OK;
 }
 
+FramePtr CompressedStream::preparePicture(const AVFrame* picture) const {
+    if (m_reading || !m_encoder)
+        return nullptr;
+    return m_encoder->preparePicture(picture);
+}
+
+HRESULT CompressedStream::writePicture(AVFrame* prepared, LONG position) {
+    if (m_reading)
+        return AVIERR_READONLY;
+    if (!m_encoder)
+        return AVIERR_BADFORMAT;
+    if (position <= m_lastWritten || position < 0)
+        return AVIERR_BADPARAM;
+    if (!m_encoder->encodePicture(prepared, position))
+        return AVIERR_COMPRESSOR;
+    m_lastWritten = position;
+    return writeReady();
+}
+
 HRESULT CompressedStream::encodeNext() {
     const LONG end = m_source->start() + m_source->length();
     if (m_nextEncode >= end) {

@@ -32,6 +32,12 @@ public:
                   LONG* samplesWritten, LONG* bytesWritten) override;
     LONG findSample(LONG position, LONG flags) override;
 
+    // Writing decoded pictures without DIBs (see VideoEncoder::preparePicture): a picture in the
+    // encoder's layout, or nullptr when the encoder does not take it (thread-safe); and the write
+    // of such a prepared picture at a position, as write() writes a DIB.
+    FramePtr preparePicture(const AVFrame* picture) const;
+    HRESULT writePicture(AVFrame* prepared, LONG position);
+
 protected:
     // Encodes what the encoder still holds into the target before the stream goes.
     ~CompressedStream() override;

@@ -1,5 +1,7 @@
 #include "platform/vfw/FrameConverter.h"
 
+#include "platform/vfw/YuvPictures.h"
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -202,6 +204,15 @@ bool FrameConverter::convert(const AVFrame* frame, std::vector<uint8_t>& out) {
     else if (bits == 16)
         format = masks ? AV_PIX_FMT_RGB565LE : AV_PIX_FMT_RGB555LE;
     const int stride = int(qdx::dibStride(m_width, bits));
+    if ((bits == 24 || bits == 32) && frame->width == m_width && frame->height == m_height &&
+        directRgbPicture(frame)) {
+        // The common case, unscaled BT.601 pictures, goes through our own vector loops.
+        uint8_t* bits0 = out.data() + headerBytes;
+        uint8_t* top = bottomUp ? bits0 + ptrdiff_t(m_height - 1) * stride : bits0;
+        pictureToRgb(frame, top, bottomUp ? -stride : stride,
+                     bits == 32 ? RgbLayout::Bgrx32 : RgbLayout::Bgr24);
+        return true;
+    }
     return scale(frame, format, out.data() + headerBytes, stride, bottomUp);
 }
 

@@ -163,6 +163,17 @@ void* FrameGetterImpl::frame(LONG position) {
     return m_dib.data();
 }
 
+bool FrameGetterImpl::intraOnly() const {
+    if (!m_decoder || (m_modeKnown && m_reorders))
+        return false;
+    const AVCodecDescriptor* codec = avcodec_descriptor_get(m_decoder->codec());
+    return codec && (codec->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
+std::unique_ptr<FrameGetterImpl> FrameGetterImpl::twin() const {
+    return std::unique_ptr<FrameGetterImpl>(create(m_stream, &m_out));
+}
+
 void FrameGetterImpl::prefetch(LONG position) {
     while (m_runActive && !m_drained && (m_ahead.empty() || m_ahead.back().first < position)) {
         if (!feed())

@@ -41,6 +41,14 @@ public:
     ~FrameGetterImpl() override;
 
     void* frame(LONG position) override;
+    // True for compressed films (their pictures come from a decoder).
+    bool decodes() const { return bool(m_decoder); }
+    // True for compressed films whose every sample is a picture of its own (all-intra codecs
+    // that do not reorder): any frame can then be decoded alone, by any decoder.
+    bool intraOnly() const;
+    // A second getter on the same stream giving the same layout, with a decoder of its own (so
+    // that another thread can decode other frames of the film meanwhile); nullptr when it fails.
+    std::unique_ptr<FrameGetterImpl> twin() const;
 
     // The layout of every frame returned.
     const BITMAPINFOHEADER& outputHeader() const { return m_out; }

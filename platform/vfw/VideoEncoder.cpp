@@ -1,6 +1,7 @@
 #include "platform/vfw/VideoEncoder.h"
 
 #include "platform/vfw/RgbToYuv.h"
+#include "platform/vfw/YuvPictures.h"
 
 #include "platform/vfw/FourccMap.h"
 #include "platform/vfw/FrameConverter.h"
@@ -165,6 +166,7 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
     c->width = e->m_width;
     c->height = e->m_height;
     c->pix_fmt = setup.pixels;
+    e->m_coded = setup.pixels;
     AVRational frameTime{int(scale), int(rate)};
     if (scale == 0 || rate == 0 || scale > INT32_MAX || rate > INT32_MAX)
         frameTime = AVRational{1, 25};
@@ -261,8 +263,8 @@ bool VideoEncoder::encode(const uint8_t* bits, size_t size, LONG position) {
     if (!bits || int64_t(size) < imageSize)
         return false;
     if (!m_context) {
-        m_ready.push_back(
-            Sample{position, QByteArray(reinterpret_cast<const char*>(bits), imageSize), true});
+        m_ready.push_back(Sample{
+            position, QByteArray(reinterpret_cast<const char*>(bits), imageSize), true, nullptr});
         return true;
     }
     const AVPixelFormat source = sourceFormatOf(m_input);
@@ -321,6 +323,76 @@ bool VideoEncoder::encode(const uint8_t* bits, size_t size, LONG position) {
     return send(m_frame.get());
 }
 
+namespace {
+
+// Encoders that code packed RGB: decoded pictures are converted straight into their layout.
+bool codesRgb(AVPixelFormat format) {
+    return format == AV_PIX_FMT_RGB24 || format == AV_PIX_FMT_BGR0;
+}
+
+} // namespace
+
+bool VideoEncoder::takesPicture(const AVFrame* picture) const {
+    if (!m_context || !picture || picture->width != m_input.width() ||
+        picture->height != m_input.height() || m_width != m_input.width() ||
+        m_height != m_input.height())
+        return false;
+    const AVPixelFormat coded = m_coded;
+    if (codesRgb(coded))
+        return directRgbPicture(picture);
+    if (plainYuvLayout(coded) != AV_PIX_FMT_YUV420P)
+        return false;
+    const AVPixelFormat given = plainYuvLayout(AVPixelFormat(picture->format));
+    if (given != AV_PIX_FMT_YUV420P && given != AV_PIX_FMT_YUV422P)
+        return false;
+    return fullRangePicture(picture) == (coded == AV_PIX_FMT_YUVJ420P) && bt601Picture(picture);
+}
+
+FramePtr VideoEncoder::preparePicture(const AVFrame* picture) const {
+    if (!takesPicture(picture))
+        return nullptr;
+    const AVPixelFormat coded = m_coded;
+    FramePtr frame = makeFrame();
+    if (plainYuvLayout(AVPixelFormat(picture->format)) == AV_PIX_FMT_YUV420P &&
+        plainYuvLayout(coded) == AV_PIX_FMT_YUV420P) {
+        // The picture as it is: the encoder takes its own reference and never writes to it, and
+        // the decoder may still read it as the reference of the pictures after it.
+        if (av_frame_ref(frame.get(), picture) < 0)
+            throw std::bad_alloc();
+        // The decoder's picture type would force key frames where the source had them.
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        frame->key_frame = 0;
+        while (frame->nb_side_data > 0)
+            av_frame_remove_side_data(frame.get(), frame->side_data[0]->type);
+    } else {
+        frame->format = coded;
+        frame->width = m_width;
+        frame->height = m_height;
+        if (av_frame_get_buffer(frame.get(), 0) < 0)
+            throw std::bad_alloc();
+        if (codesRgb(coded)) {
+            // One conversion into the coded layout, as the frame getter's DIB would have been made
+            // and then repacked.
+            pictureToRgb(picture, frame->data[0], frame->linesize[0],
+                         coded == AV_PIX_FMT_RGB24 ? RgbLayout::Rgb24 : RgbLayout::Bgrx32);
+        } else if (!copyToYuv420(picture, frame.get())) {
+            return nullptr;
+        }
+    }
+    frame->format = coded;
+    return frame;
+}
+
+bool VideoEncoder::encodePicture(AVFrame* prepared, LONG position) {
+    if (m_finished || !m_context || !prepared || prepared->format != m_coded ||
+        prepared->width != m_width || prepared->height != m_height)
+        return false;
+    prepared->pts = position;
+    if (m_context->flags & AV_CODEC_FLAG_QSCALE)
+        prepared->quality = m_context->global_quality;
+    return send(prepared);
+}
+
 bool VideoEncoder::encodeImage(const QImage& picture, LONG position) {
     if (picture.isNull())
         return false;
@@ -345,11 +417,7 @@ bool VideoEncoder::send(AVFrame* frame) {
         const int got = avcodec_receive_packet(c, m_packet.get());
         if (got < 0)
             break;
-        m_ready.push_back(
-            Sample{LONG(m_packet->pts),
-                   QByteArray(reinterpret_cast<const char*>(m_packet->data), m_packet->size),
-                   (m_packet->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(m_packet.get());
+        keepPacket();
     }
     if (rc < 0 && rc != AVERROR_EOF)
         return false;
@@ -359,12 +427,22 @@ bool VideoEncoder::send(AVFrame* frame) {
             return true;
         if (got < 0)
             return false;
-        m_ready.push_back(
-            Sample{LONG(m_packet->pts),
-                   QByteArray(reinterpret_cast<const char*>(m_packet->data), m_packet->size),
-                   (m_packet->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(m_packet.get());
+        keepPacket();
     }
+}
+
+void VideoEncoder::keepPacket() {
+    // Encoded samples are large for the lossless codecs (megabytes a frame): the packet itself
+    // travels on, and a fresh one receives the next.
+    PacketPtr packet = std::move(m_packet);
+    m_packet = makePacket();
+    Sample sample;
+    sample.position = LONG(packet->pts);
+    sample.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    sample.data =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(packet->data), packet->size);
+    sample.packet = std::move(packet);
+    m_ready.push_back(std::move(sample));
 }
 
 bool VideoEncoder::finish() {

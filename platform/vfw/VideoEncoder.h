@@ -25,8 +25,9 @@ class VideoEncoder {
 public:
     struct Sample {
         LONG position = 0;
-        QByteArray data;
+        QByteArray data; // for an encoded sample, a view of `packet`'s bytes
         bool key = false;
+        PacketPtr packet;
     };
 
     // The compressor the options name, for frames of the `input` layout at `scale`/`rate` frames
@@ -44,6 +45,20 @@ public:
     // Encodes the pixels of one frame (the input layout's bytes) for a position. False when the
     // frame is too short or the encoder fails.
     bool encode(const uint8_t* bits, size_t size, LONG position);
+    // True when a decoded picture can go to encodePicture: the input's size (no padding), 8-bit
+    // 4:2:0 or 4:2:2 with the BT.601 matrix DIBs are converted with (or none named), and for the
+    // YUV encoders (Motion JPEG, MPEG-4, H.264) the encoder's range, so that the picture goes on
+    // in YUV and its colours stay those the source has.
+    bool takesPicture(const AVFrame* picture) const; // thread-safe
+    // The picture in the encoder's layout, without the round trip through a DIB: the picture
+    // itself when its layout is the encoder's, its chroma turned into 4:2:0 for 4:2:2 pictures,
+    // or converted once into the layout of an RGB encoder (HuffYUV, FFV1); nullptr when
+    // takesPicture refuses it. Thread-safe: decoding threads prepare pictures while this encoder
+    // codes others.
+    FramePtr preparePicture(const AVFrame* picture) const;
+    // Encodes a prepared picture for a position. False when it is not in the encoder's layout or
+    // the encoder fails.
+    bool encodePicture(AVFrame* prepared, LONG position);
     // Encodes a picture, scaled to the frame size (the compressor dialog's preview).
     bool encodeImage(const QImage& picture, LONG position);
     // Lets out whatever the encoder still holds. No frame may follow.
@@ -59,12 +74,15 @@ public:
 private:
     VideoEncoder() = default;
     bool send(AVFrame* frame);
+    // Hands the packet just received on as a sample, without copying its bytes.
+    void keepPacket();
     bool fillFrame(const uint8_t* bits, AVPixelFormat source, int stride, const uint32_t* palette);
 
     const Compressor* m_compressor = nullptr;
     VideoFormat m_input;
     QByteArray m_format;
     CodecContextPtr m_context;
+    AVPixelFormat m_coded = AV_PIX_FMT_NONE; // the layout the encoder codes
     FramePtr m_frame;
     PacketPtr m_packet;
     SwsPtr m_sws;
