@@ -1,6 +1,7 @@
 #include "avi/TAviCapture.h"
 #include "platform/core/Exception.h"
 #include "platform/vfw/CompressorChooser.h"
+#include "platform/vfw/RecompressPipeline.h"
 #include "tests/avi/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
 
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <sys/resource.h>
 #include <tuple>
@@ -63,6 +65,16 @@ protected:
         chooser.setAnswer(qdx::vfw::defaultOptions(*c));
     }
 };
+
+// Peak signal-to-noise ratio of two RGB pictures, in dB (1000 when they are equal).
+double psnr(const QByteArray& a, const QByteArray& b) {
+    double sum = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const double d = double(uint8_t(a[i])) - double(uint8_t(b[i]));
+        sum += d * d;
+    }
+    return sum == 0 ? 1000 : 10 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
+}
 
 std::vector<Event> framed(Event framing, int from, int to, int max, int min) {
     std::vector<Event> expected = {framing};
@@ -275,6 +287,119 @@ TEST_F(AviWriting, TargetsThatCannotBeCreatedRaise) {
     } catch (const qdx::Exception& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Falhou ao criar arquivo AVI."));
     }
+}
+
+// Decoded films are recompressed on two threads, the decoder's pictures handed to the compressor
+// without DIBs: Motion JPEG into Motion JPEG (4:2:2 chroma made 4:2:0), MPEG-4 with B-frames
+// into MPEG-4 (the pictures as they are), Motion JPEG into HuffYUV (one conversion into its RGB).
+// The events come in order; every frame is in its place and at least as close to the source
+// (ffmpeg's decode) as through DIBs, which the same films take with the hand-over switched off;
+// through a lossless compressor both ways give the same pixels.
+TEST_F(AviWriting, DecodedFilmsAreRecompressedFromTheirPicturesAtLeastAsCloseToTheSource) {
+    struct Case {
+        const char* codec;
+        const char* pixels;
+        QStringList extra;
+        const char* fourcc;
+        double gain; // dB the hand-over gains at least (on average) over the DIBs
+    };
+    const Case cases[] = {
+        {"mjpeg", "yuvj420p", {QStringLiteral("-q:v"), QStringLiteral("3")}, "MJPG", 1.0},
+        {"mjpeg", "yuvj422p", {QStringLiteral("-q:v"), QStringLiteral("3")}, "MJPG", 0.1},
+        {"mpeg4",
+         "yuv420p",
+         {QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"), QStringLiteral("5"),
+          QStringLiteral("-q:v"), QStringLiteral("4")},
+         "XVID",
+         1.0},
+        {"mjpeg", "yuvj420p", {QStringLiteral("-q:v"), QStringLiteral("3")}, "HFYU", 0.0},
+    };
+    const int width = 64;
+    const int height = 48;
+    const int frame = width * height * 3;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.fourcc) + " from " + c.pixels);
+        FilmRecipe recipe;
+        recipe.width = width;
+        recipe.height = height;
+        recipe.frames = 14;
+        recipe.codec = QString::fromLatin1(c.codec);
+        recipe.pixelFormat = QString::fromLatin1(c.pixels);
+        recipe.extra = c.extra;
+        const QString name =
+            QStringLiteral("%1-%2").arg(QLatin1String(c.fourcc), QLatin1String(c.pixels));
+        const QString source = makeFilm(dir, QStringLiteral("src-%1.avi").arg(name), recipe);
+        chooseCodec(c.fourcc);
+        const QString handedOver = dir.file(QStringLiteral("yuv-%1.avi").arg(name));
+        const QString viaDibs = dir.file(QStringLiteral("dib-%1.avi").arg(name));
+        events.clear();
+        ASSERT_TRUE(engine.ExtractFrames(2, 13, source, handedOver));
+        EXPECT_EQ(events, framed({13, 2, 2}, 2, 13, 13, 2));
+        qdx::vfw::setYuvRecompression(false);
+        const bool dibsDone = engine.ExtractFrames(2, 13, source, viaDibs);
+        qdx::vfw::setYuvRecompression(true);
+        ASSERT_TRUE(dibsDone);
+
+        const QByteArray original = decodeFrames(source, width, height).mid(2 * frame, 12 * frame);
+        const QByteArray yuv = decodeFrames(handedOver, width, height);
+        const QByteArray dib = decodeFrames(viaDibs, width, height);
+        ASSERT_EQ(original.size(), 12 * frame);
+        ASSERT_EQ(yuv.size(), original.size());
+        ASSERT_EQ(dib.size(), original.size());
+        double yuvSum = 0;
+        double dibSum = 0;
+        for (int i = 0; i < 12; ++i) {
+            const double yuvPsnr = psnr(yuv.mid(i * frame, frame), original.mid(i * frame, frame));
+            const double dibPsnr = psnr(dib.mid(i * frame, frame), original.mid(i * frame, frame));
+            // A frame out of its place would be far from the source's frame there.
+            EXPECT_GT(yuvPsnr, 30) << "frame " << i;
+            EXPECT_GE(yuvPsnr + 0.5, dibPsnr) << "frame " << i;
+            yuvSum += std::min(yuvPsnr, 100.0);
+            dibSum += std::min(dibPsnr, 100.0);
+        }
+        EXPECT_GE(yuvSum / 12, dibSum / 12 + c.gain)
+            << yuvSum / 12 << " dB against " << dibSum / 12;
+        if (c.gain == 0.0) {
+            EXPECT_EQ(yuv, dib);
+        }
+    }
+}
+
+// A recompression stopped half way, from its progress event or by a write that fails (a file-size
+// limit stands for a full disk), stops both threads, fails, and leaves no target and no partial
+// file; the events stop at the one that cancelled.
+TEST_F(AviWriting, ARecompressionStoppedHalfWayLeavesNoTarget) {
+    FilmRecipe recipe;
+    recipe.width = 160;
+    recipe.height = 120;
+    recipe.frames = 40;
+    recipe.codec = QStringLiteral("mjpeg");
+    recipe.pixelFormat = QStringLiteral("yuvj420p");
+    const QString source = makeFilm(dir, QStringLiteral("src.avi"), recipe);
+    const QString target = dir.file(QStringLiteral("stopped.avi"));
+    chooseCodec("MJPG");
+    abortAt = 10;
+    EXPECT_FALSE(engine.ExtractFrames(0, 39, source, target));
+    EXPECT_EQ(events.size(), 11u);
+    EXPECT_EQ(events.back(), Event(39, 0, 9));
+
+    abortAt = -1;
+    events.clear();
+    chooseCodec("HFYU"); // about 30 KB a frame
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 300 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool written = engine.ExtractFrames(0, 39, source, target);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_LT(events.size(), 40u);
+    EXPECT_FALSE(QFileInfo::exists(target));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("src.avi")});
 }
 
 } // namespace

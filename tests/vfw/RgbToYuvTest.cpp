@@ -1,8 +1,14 @@
 #include "platform/vfw/RgbToYuv.h"
+#include "platform/vfw/YuvToRgb.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -77,6 +83,70 @@ TEST(RgbToYuv, MatchesTheExactConversionWithinOneStep) {
                         ASSERT_NEAR(u[i], e.u, 1.0) << x << "," << row;
                         ASSERT_NEAR(v[i], e.v, 1.0) << x << "," << row;
                     }
+            }
+        }
+    }
+}
+
+// Random pictures in both chroma layouts and ranges come out of our conversion, in every RGB
+// layout and row direction, within two steps of libswscale's (the frame getter's reference); the
+// width is not a multiple of the vector step, so the scalar tail is compared too.
+TEST(YuvToRgb, AgreesWithLibswscaleWithinTwoSteps) {
+    const int width = 72;
+    const int height = 6;
+    std::mt19937 random(11);
+    for (bool half : {true, false}) {
+        const int chromaRows = half ? height / 2 : height;
+        std::vector<uint8_t> y(width * height), u(width / 2 * chromaRows), v(u.size());
+        for (auto* plane : {&y, &u, &v})
+            for (uint8_t& c : *plane)
+                c = uint8_t(random());
+        for (bool full : {false, true}) {
+            // libswscale's answer as BGR24 rows, top-down.
+            const AVPixelFormat format = half ? (full ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P)
+                                              : (full ? AV_PIX_FMT_YUVJ422P : AV_PIX_FMT_YUV422P);
+            SwsContext* sws = sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24,
+                                             SWS_BICUBIC, nullptr, nullptr, nullptr);
+            ASSERT_NE(sws, nullptr);
+            const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
+            sws_setColorspaceDetails(sws, table, full ? 1 : 0, table, 1, 0, 1 << 16, 1 << 16);
+            std::vector<uint8_t> expected(size_t(width) * 3 * height + 64);
+            const uint8_t* planes[4] = {y.data(), u.data(), v.data(), nullptr};
+            const int strides[4] = {width, width / 2, width / 2, 0};
+            uint8_t* out[4] = {expected.data(), nullptr, nullptr, nullptr};
+            const int outStrides[4] = {width * 3, 0, 0, 0};
+            sws_scale(sws, planes, strides, 0, height, out, outStrides);
+            sws_freeContext(sws);
+
+            const qdx::vfw::YuvSource source{y.data(),  u.data(), v.data(), width, width / 2,
+                                             width / 2, width,    height,   half,  full};
+            using qdx::vfw::RgbLayout;
+            for (RgbLayout layout : {RgbLayout::Bgr24, RgbLayout::Rgb24, RgbLayout::Bgrx32}) {
+                const int bytes = layout == RgbLayout::Bgrx32 ? 4 : 3;
+                for (bool bottomUp : {false, true}) {
+                    const ptrdiff_t stride = ptrdiff_t(width) * bytes;
+                    // A guard byte after each row: nothing may be written past a row's pixels.
+                    std::vector<uint8_t> rows(size_t(stride + 1) * height, 0xA5);
+                    const ptrdiff_t step = stride + 1;
+                    uint8_t* first = bottomUp ? rows.data() + (height - 1) * step : rows.data();
+                    qdx::vfw::yuvToRgb(source, first, bottomUp ? -step : step, layout);
+                    for (int row = 0; row < height; ++row) {
+                        const uint8_t* got = first + (bottomUp ? -row : row) * step;
+                        ASSERT_EQ(got[stride], 0xA5) << "row " << row;
+                        for (int x = 0; x < width; ++x) {
+                            const uint8_t* e = expected.data() + (row * width + x) * 3;
+                            const uint8_t* g = got + x * bytes;
+                            const int blue = layout == RgbLayout::Rgb24 ? g[2] : g[0];
+                            const int red = layout == RgbLayout::Rgb24 ? g[0] : g[2];
+                            ASSERT_LE(std::abs(blue - e[0]), 2) << half << full << x << "," << row;
+                            ASSERT_LE(std::abs(g[1] - e[1]), 2) << half << full << x << "," << row;
+                            ASSERT_LE(std::abs(red - e[2]), 2) << half << full << x << "," << row;
+                            if (layout == RgbLayout::Bgrx32) {
+                                ASSERT_EQ(g[3], 255);
+                            }
+                        }
+                    }
+                }
             }
         }
     }
