@@ -208,25 +208,64 @@ mainprogram() {
     echo "hot key to Image1.bmp: $hotkey ms; import -window root to BMP: $import ms; ratio $(ratio "$hotkey" "$import")"
 }
 
-# Recompression: CompressFile (qdx compress) of a 300-frame 1280x720 Motion JPEG film into Motion
-# JPEG and into MPEG-4 ASP, against "ffmpeg -i FILM -c:v mjpeg|mpeg4 -q:v 3" with the same thread
-# count for decoding and encoding (our --quality 94 is the same quantiser 3). Whole processes,
-# hyperfine medians; the output sizes show that both wrote the same quality.
+# Recompression: CompressFile (qdx compress, the whole engine path: decoding, the compressor, the
+# film written under a temporary name and renamed) of the 300-frame 1280x720 films of the films
+# group, against ffmpeg writing the same codec at the same quality with the same thread count for
+# decoding and encoding, whole processes, runs interleaved so that other load hits both alike:
+#   Motion JPEG -> Motion JPEG: quantiser 3 both (our --quality 94), 4:2:0 both (the source's);
+#   MPEG-4 ASP -> MPEG-4 ASP: quantiser 3, key frame every 50, no B-frames (ours never uses them);
+#   H.264 -> H.264: libx264 preset veryfast, rate factor 22.95 (our --quality 55), key frame every
+#     50 (also the shortest distance, as ours), no B-frames;
+#   Motion JPEG -> HuffYUV: lossless; ffmpeg told to write rgb24, the layout ours stores (its own
+#     choice would be yuv422p, a third smaller: printed for information).
+# The output sizes show that both wrote the same quality. COMPRESS_RUNS overrides the run count.
 compress() {
     echo "== compress"
-    local runs=${COMPRESS_RUNS:-7}
-    ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 300 -c:v mjpeg \
-        -q:v 3 "$work/source.avi"
-    local codec fourcc threads ours theirs
-    for pair in "mjpeg:MJPG" "mpeg4:XVID"; do
-        codec=${pair%%:*}
-        fourcc=${pair#*:}
+    local runs=${COMPRESS_RUNS:-5}
+    local film_args name args
+    for film_args in "mjpeg:-c:v mjpeg -q:v 3" "mpeg4:-c:v mpeg4 -q:v 4 -bf 2 -g 50" "h264:-c:v libx264 -g 50"; do
+        name=${film_args%%:*}
+        args=${film_args#*:}
+        # shellcheck disable=SC2086
+        [ -f "$work/$name.avi" ] || ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \
+            -frames:v 300 $args "$work/$name.avi"
+    done
+    local pair source fourcc ours_args theirs_args goal threads
+    for pair in "mjpeg|MJPG|--quality 94|-c:v mjpeg -q:v 3|1.2" \
+        "mpeg4|XVID|--quality 94|-c:v mpeg4 -q:v 3 -g 50 -bf 0|1.0" \
+        "h264|H264|--quality 55|-c:v libx264 -preset veryfast -crf 22.95 -g 50 -keyint_min 50 -bf 0|1.0" \
+        "mjpeg|HFYU||-c:v huffyuv -pix_fmt rgb24|1.0" \
+        "mjpeg|HFYU||-c:v huffyuv|info"; do
+        IFS='|' read -r source fourcc ours_args theirs_args goal <<<"$pair"
         for threads in 1 2; do
-            ours=$(median_ms "$runs" "$build/bin/qdx compress $work/source.avi $work/ours.avi --codec $fourcc --quality 94 --threads $threads")
-            theirs=$(median_ms "$runs" "ffmpeg -nostdin -v error -y -threads $threads -i $work/source.avi -threads $threads -c:v $codec -q:v 3 $work/theirs.avi")
-            echo "$codec, $threads thread(s): CompressFile $ours ms ($(/usr/bin/python3 -c "print('%.0f' % (300000 / $ours))") fps, $(stat -c %s "$work/ours.avi") bytes); ffmpeg $theirs ms ($(/usr/bin/python3 -c "print('%.0f' % (300000 / $theirs))") fps, $(stat -c %s "$work/theirs.avi") bytes); frame-rate ratio $(ratio "$theirs" "$ours") (target >= 1.0)"
+            : >"$work/ffmpeg.txt"
+            : >"$work/ours.txt"
+            for _ in $(seq "$runs"); do
+                # shellcheck disable=SC2086
+                timed_run "$work/ours.txt" "$build/bin/qdx" compress "$work/$source.avi" \
+                    "$work/ours.avi" --codec "$fourcc" $ours_args --threads "$threads"
+                # shellcheck disable=SC2086
+                timed_run "$work/ffmpeg.txt" ffmpeg -nostdin -v error -y -threads "$threads" \
+                    -i "$work/$source.avi" -threads "$threads" $theirs_args "$work/theirs.avi"
+            done
+            /usr/bin/python3 - "$work/ffmpeg.txt" "$work/ours.txt" "$source -> $fourcc" "$threads" \
+                "$(stat -c %s "$work/ours.avi")" "$(stat -c %s "$work/theirs.avi")" "$goal" "$theirs_args" <<'PY'
+import statistics, sys
+def load(path):
+    rows = [list(map(float, line.split())) for line in open(path) if line.strip()]
+    return statistics.median(r[0] for r in rows), statistics.median(r[1] + r[2] for r in rows)
+fw, fc = load(sys.argv[1])
+ow, oc = load(sys.argv[2])
+goal = sys.argv[7]
+target = "(information: ffmpeg %s)" % sys.argv[8] if goal == "info" else "(target >= %s)" % goal
+print("%s, %s thread(s): CompressFile %.0f fps (%.2f s, cpu %.2f s, %s bytes); ffmpeg %.0f fps "
+      "(%.2f s, cpu %.2f s, %s bytes); frame-rate ratio %.2f %s"
+      % (sys.argv[3], sys.argv[4], 300 / ow, ow, oc, sys.argv[5], 300 / fw, fw, fc, sys.argv[6],
+         fw / ow, target))
+PY
         done
     done
+    rm -f "$work/ours.avi" "$work/theirs.avi"
 }
 
 # Screen recording to disk, uncompressed 24 bits, on a 1920x1080 Xvfb: qdx record at 60 frames per
