@@ -66,9 +66,14 @@ HRESULT copyUntil(Track& t, LONG until, bool all) {
         if (bytes < 0)
             return AVIERR_FILEREAD;
         t.buffer.resize(size_t(bytes) + 1);
-        hr = AVIStreamRead(t.source.get(), t.next, count, t.buffer.data(), bytes, &bytes, &samples);
-        if (hr != AVIERR_OK)
-            return hr;
+        // An empty sample (a dropped frame) has nothing to read; it is written empty, keeping
+        // its position.
+        if (bytes > 0) {
+            hr = AVIStreamRead(t.source.get(), t.next, count, t.buffer.data(), bytes, &bytes,
+                               &samples);
+            if (hr != AVIERR_OK)
+                return hr;
+        }
         if (samples <= 0)
             samples = count;
         DWORD flags = AVIIF_KEYFRAME;

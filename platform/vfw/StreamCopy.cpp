@@ -198,6 +198,7 @@ StreamCopier::~StreamCopier() = default;
 
 std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* error) {
     std::unique_ptr<StreamCopier> c(new StreamCopier);
+    c->m_buffer.resize(1);
     c->m_source = source;
     c->m_start = source->start();
     c->m_end = c->m_start + std::max<LONG>(0, source->length());
@@ -330,8 +331,8 @@ bool StreamCopier::copySample(AviStream* target, LONG sample, LONG at, bool prep
     LONG samples = 0;
     if (m_source->read(sample, 1, nullptr, 0, &bytes, &samples) != AVIERR_OK || bytes < 0)
         return false;
-    if (bytes == 0)
-        return true; // an empty sample (a dropped frame): the position stays empty
+    if (bytes == 0) // an empty sample (a dropped frame) stays an empty sample
+        return target->write(at, 1, m_buffer.data(), 0, 0, nullptr, nullptr) == AVIERR_OK;
     qsizetype offset = 0;
     QString error;
     QByteArray extra;

@@ -180,6 +180,26 @@ TEST_F(StreamCopyLimits, WithoutAnEncoderTheCopyStartsAtTheKeyFrameBefore) {
     EXPECT_EQ(probeAudioSamples(target), 14 * kSamplesPerFrame);
 }
 
+// A dropped frame is an empty sample: it is copied as one, keeps its position (and the sound its
+// time), and the merge with the sound copies it too.
+TEST_F(StreamCopyLimits, ADroppedFrameStaysAnEmptySample) {
+    const QString source =
+        film(QStringLiteral("gap.avi"), QStringLiteral("mjpeg"), QStringLiteral("yuvj420p"),
+             {QStringLiteral("-vf"), QStringLiteral("select='not(eq(n\\,5))'"),
+              QStringLiteral("-fps_mode"), QStringLiteral("passthrough")},
+             30);
+    ASSERT_TRUE(engine.ReadFileInfo(source));
+    ASSERT_EQ(engine.Frames, 30);
+    ASSERT_EQ(probeFrameCount(source), 29);
+    const QString target = dir.file(QStringLiteral("cut.avi"));
+    engine.RemoveSelection(true, 10, 20, source, target);
+    ASSERT_TRUE(engine.ReadFileInfo(target));
+    EXPECT_EQ(engine.Frames, 19);
+    EXPECT_EQ(probeFrameCount(target), 18);
+    EXPECT_EQ(probeAudioSamples(target), 19 * kSamplesPerFrame);
+    EXPECT_EQ(decodeComplaints(target), QByteArray());
+}
+
 // Films whose video formats differ are not joined by copying: the message names the first film
 // that differs, and nothing is written.
 TEST_F(StreamCopyLimits, AJoinOfDifferentFormatsNamesTheFilmAndWritesNothing) {
