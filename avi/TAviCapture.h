@@ -178,8 +178,8 @@ private:
     // The frame pipeline's steps 10 to 13 by direct stream copy: the source's samples go to the
     // target stream as they are (frames between key frames at the ends of a range re-encoded).
     bool copyFrames(FrameOperation operation, int first, int last, PAVISTREAM source,
-                    const QStringList& films, PAVISTREAM targetStream, int progressMax,
-                    int progressMin, int framingValue);
+                    PGETFRAME sourceGetter, const QStringList& films, PAVISTREAM targetStream,
+                    int progressMax, int progressMin, int framingValue);
     std::optional<std::pair<int, int>> m_streamCopyRange;
 
     QStringList m_aviList;

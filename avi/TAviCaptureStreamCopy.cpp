@@ -6,6 +6,7 @@
 
 #include "platform/core/AppFolder.h"
 #include "platform/core/Prompts.h"
+#include "platform/vfw/FrameGetterImpl.h"
 #include "platform/vfw/StreamCopy.h"
 
 #include <vector>
@@ -23,8 +24,9 @@ struct CopySource {
 } // namespace
 
 bool TAviCapture::copyFrames(FrameOperation operation, int first, int last, PAVISTREAM source,
-                             const QStringList& films, PAVISTREAM targetStream, int progressMax,
-                             int progressMin, int framingValue) {
+                             PGETFRAME sourceGetter, const QStringList& films,
+                             PAVISTREAM targetStream, int progressMax, int progressMin,
+                             int framingValue) {
     using qdx::vfw::StreamCopier;
     QString error;
     std::vector<CopySource> sources;
@@ -63,7 +65,10 @@ bool TAviCapture::copyFrames(FrameOperation operation, int first, int last, PAVI
         }
     } else {
         CopySource film;
-        film.copier = StreamCopier::open(source, &error);
+        // The pipeline's getter has decoded the range's first frame already: the copy goes on
+        // from there.
+        film.copier = StreamCopier::open(source, &error,
+                                         dynamic_cast<qdx::vfw::FrameGetterImpl*>(sourceGetter));
         if (!film.copier)
             return false;
         sources.push_back(std::move(film));

@@ -276,8 +276,8 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
 
     // Direct stream copy: the stored samples go to the target; nothing is compressed.
     if (qdx::vfw::isStreamCopy(h.options->fccHandler)) {
-        if (!copyFrames(operation, first, last, h.sourceStream, films, h.targetStream, progressMax,
-                        progressMin, framingValue))
+        if (!copyFrames(operation, first, last, h.sourceStream, h.getter, films, h.targetStream,
+                        progressMax, progressMin, framingValue))
             return false;
         const bool finished = out.finish(h.targetFile);
         h.releaseTarget();

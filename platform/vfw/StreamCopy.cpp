@@ -196,7 +196,8 @@ bool streamCopyOffered() {
 
 StreamCopier::~StreamCopier() = default;
 
-std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* error) {
+std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* error,
+                                                 FrameGetterImpl* getter) {
     std::unique_ptr<StreamCopier> c(new StreamCopier);
     c->m_buffer.resize(1);
     c->m_source = source;
@@ -241,7 +242,12 @@ std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* err
         c->m_encoder = encoder;
     // One decoding thread: the copy decodes short runs from key frames, which frame threads
     // would spend filling their pipeline.
-    c->m_getter.reset(FrameGetterImpl::create(source, nullptr, error, 1));
+    if (getter) {
+        c->m_getter = getter;
+        return c;
+    }
+    c->m_ownGetter.reset(FrameGetterImpl::create(source, nullptr, error, 1));
+    c->m_getter = c->m_ownGetter.get();
     if (!c->m_getter)
         return nullptr;
     return c;

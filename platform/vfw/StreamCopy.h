@@ -56,8 +56,11 @@ bool isStreamCopy(FOURCC handler);
 class StreamCopier {
 public:
     // What copying needs of a source video stream (the caller keeps its reference on it), or
-    // nullptr with the reason when its format cannot be read.
-    static std::unique_ptr<StreamCopier> open(AviStream* source, QString* error);
+    // nullptr with the reason when its format cannot be read. A frame getter the caller has open
+    // on the stream (kept by the caller while the copier lives) saves decoding again what it
+    // decoded already.
+    static std::unique_ptr<StreamCopier> open(AviStream* source, QString* error,
+                                              FrameGetterImpl* getter = nullptr);
     ~StreamCopier();
     StreamCopier(const StreamCopier&) = delete;
     StreamCopier& operator=(const StreamCopier&) = delete;
@@ -109,7 +112,8 @@ private:
     bool m_allKeys = true;
     const char* m_encoder = nullptr;
     bool m_inBandHeaders = false; // the extra data is start-code headers a decoder can take in-band
-    std::unique_ptr<FrameGetterImpl> m_getter;
+    std::unique_ptr<FrameGetterImpl> m_ownGetter;
+    FrameGetterImpl* m_getter = nullptr;
     // Pictures learnt near the end of a range, kept for re-encoding without decoding them again.
     std::map<LONG, std::shared_ptr<const AVFrame>> m_kept;
     LONG m_keepFrom = 0;
