@@ -367,9 +367,17 @@ streamcopy() {
     local start end
     start=$(/usr/bin/python3 -c "print('%.2f' % ($first / 25))")
     end=$(/usr/bin/python3 -c "print('%.2f' % (($last + 1) / 25))")
+    # Each run writes a new file: the removal of the previous one is not timed.
+    prepared_ms() {
+        local runs=$1 target=$2
+        shift 2
+        hyperfine --style none --warmup 1 --runs "$runs" --prepare "rm -f $target" \
+            --export-json "$work/h.json" "$@" >/dev/null
+        /usr/bin/python3 -c 'import json,sys; print("%.3f" % (json.load(open(sys.argv[1]))["results"][0]["median"] * 1000))' "$work/h.json"
+    }
     local copy ffcopy reencode
-    copy=$(median_ms 5 "env QUADRIX_HOME=$home $build/bin/qdx copy $film $first $last $work/copy.avi --codec copy")
-    ffcopy=$(median_ms 5 "ffmpeg -v error -y -ss $start -to $end -i $film -c copy $work/ffcopy.avi")
+    copy=$(prepared_ms 7 "$work/copy.avi" "env QUADRIX_HOME=$home $build/bin/qdx copy $film $first $last $work/copy.avi --codec copy")
+    ffcopy=$(prepared_ms 7 "$work/ffcopy.avi" "ffmpeg -v error -y -ss $start -to $end -i $film -c copy $work/ffcopy.avi")
     reencode=$(median_ms 1 "env QUADRIX_HOME=$home $build/bin/qdx copy $film $first $last $work/reencode.avi --codec H264")
     local frames complaints
     frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$work/copy.avi")
