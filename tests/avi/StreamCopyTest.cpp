@@ -200,6 +200,39 @@ TEST_F(StreamCopyLimits, ADroppedFrameStaysAnEmptySample) {
     EXPECT_EQ(decodeComplaints(target), QByteArray());
 }
 
+// A copy stopped from its progress events, at its start or half way through, leaves no target and
+// no partial file; the events run over the frames written.
+TEST_F(StreamCopyLimits, AStoppedCopyLeavesNothing) {
+    const QString source = film(
+        QStringLiteral("h264.avi"), QStringLiteral("libx264"), QStringLiteral("yuv420p"),
+        {QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"), QStringLiteral("12")},
+        30);
+    const QString target = dir.file(QStringLiteral("cut.avi"));
+    std::vector<int> values;
+    int stopAt = 0;
+    engine.OnExtractFramesProgress = [&](int max, int min, int value, TAviCapture*, bool& abort) {
+        EXPECT_EQ(max, 25);
+        EXPECT_EQ(min, 5);
+        values.push_back(value);
+        abort = int(values.size()) == stopAt;
+    };
+    for (int stop : {1, 12}) {
+        values.clear();
+        stopAt = stop;
+        EXPECT_FALSE(engine.ExtractFrames(5, 25, source, target));
+        EXPECT_EQ(int(values.size()), stop);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("h264.avi")});
+    }
+    stopAt = 0;
+    values.clear();
+    EXPECT_TRUE(engine.ExtractFrames(5, 25, source, target));
+    ASSERT_EQ(values.size(), size_t(23)); // the first event, one per frame, the last
+    EXPECT_EQ(values.front(), 5);
+    EXPECT_EQ(values.back(), 5);
+    EXPECT_EQ(probeFrameCount(target), 21);
+}
+
 // Films whose video formats differ are not joined by copying: the message names the first film
 // that differs, and nothing is written.
 TEST_F(StreamCopyLimits, AJoinOfDifferentFormatsNamesTheFilmAndWritesNothing) {
