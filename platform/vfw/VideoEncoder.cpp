@@ -231,6 +231,11 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
     if (av_frame_get_buffer(e->m_frame.get(), 0) < 0)
         throw std::bad_alloc();
     e->m_packet = makePacket();
+    // Pictures prepared in the encoder's layout take their memory from a pool: a fresh buffer of
+    // megabytes for every frame would cost a page fault for every page written.
+    const int pictureBytes = av_image_get_buffer_size(setup.pixels, e->m_width, e->m_height, 64);
+    if (pictureBytes > 0)
+        e->m_pictures.reset(av_buffer_pool_init(size_t(pictureBytes) + 64, av_buffer_alloc));
     return e;
 }
 
@@ -368,7 +373,10 @@ FramePtr VideoEncoder::preparePicture(const AVFrame* picture) const {
         frame->format = coded;
         frame->width = m_width;
         frame->height = m_height;
-        if (av_frame_get_buffer(frame.get(), 0) < 0)
+        frame->buf[0] = m_pictures ? av_buffer_pool_get(m_pictures.get()) : nullptr;
+        if (!frame->buf[0] ||
+            av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, coded, m_width,
+                                 m_height, 64) < 0)
             throw std::bad_alloc();
         if (codesRgb(coded)) {
             // One conversion into the coded layout, as the frame getter's DIB would have been made

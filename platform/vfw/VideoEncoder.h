@@ -84,6 +84,11 @@ private:
     CodecContextPtr m_context;
     AVPixelFormat m_coded = AV_PIX_FMT_NONE; // the layout the encoder codes
     FramePtr m_frame;
+    struct PoolFree {
+        void operator()(AVBufferPool* pool) const { av_buffer_pool_uninit(&pool); }
+    };
+    // Memory of prepared pictures (thread-safe; it goes when the last picture is let go).
+    std::unique_ptr<AVBufferPool, PoolFree> m_pictures;
     PacketPtr m_packet;
     SwsPtr m_sws;
     int m_width = 0; // frame size of the encoder (padded where the codec needs it)
