@@ -1,7 +1,11 @@
 #include "platform/vfw/FrameGetterImpl.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace qdx::vfw {
@@ -40,7 +44,137 @@ FrameGetterImpl::FrameGetterImpl(AviStream* stream, VideoFormat format)
     m_stream->addRef();
 }
 
+// Two getters of their own on the film decode and convert frames from `first` on, each every other
+// frame, at most kDepth ahead of the frame the owner takes. Both threads belong to it: the
+// destructor stops and joins them.
+struct FrameGetterImpl::ReadAhead {
+    static constexpr LONG kDepth = 4;
+
+    struct Result {
+        std::vector<uint8_t> dib; // empty: the frame could not be had
+    };
+
+    std::unique_ptr<FrameGetterImpl> getters[2];
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<LONG, Result> ready;
+    std::vector<std::vector<uint8_t>> spare;
+    const LONG first; // worker k decodes first + k, first + k + 2, ...
+    LONG next;        // the frame the owner takes next
+    const LONG end;
+    bool stop = false;
+    std::atomic<int64_t> decoded{0}; // samples the two decoders fed, their first ones included
+    std::jthread threads[2];
+
+    ReadAhead(std::unique_ptr<FrameGetterImpl> a, std::unique_ptr<FrameGetterImpl> b, LONG from,
+              LONG last)
+        : first(from), next(from), end(last) {
+        getters[0] = std::move(a);
+        getters[1] = std::move(b);
+        for (int k = 0; k < 2; ++k)
+            threads[k] = std::jthread([this, k] { run(k); });
+    }
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        for (std::jthread& t : threads)
+            if (t.joinable())
+                t.join();
+    }
+
+    void run(int k) {
+        FrameGetterImpl& getter = *getters[k];
+        int64_t counted = 0;
+        auto count = [&] {
+            decoded += getter.m_counters.samplesDecoded - counted;
+            counted = getter.m_counters.samplesDecoded;
+        };
+        count();
+        for (LONG p = first + k; p < end; p += 2) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || p < next + kDepth; });
+                if (stop)
+                    return;
+            }
+            Result result;
+            try {
+                if (getter.frame(p)) {
+                    {
+                        std::lock_guard lock(mutex);
+                        if (!spare.empty()) {
+                            result.dib = std::move(spare.back());
+                            spare.pop_back();
+                        }
+                    }
+                    // The getter's DIB itself changes hands; it converts the next one into the
+                    // spare buffer.
+                    std::swap(result.dib, getter.m_dib);
+                    getter.m_delivered = -1;
+                }
+            } catch (...) {
+                result.dib.clear(); // reported as a frame that could not be had
+            }
+            count();
+            {
+                std::lock_guard lock(mutex);
+                ready[p] = std::move(result);
+            }
+            changed.notify_all();
+        }
+    }
+
+    // Waits for the frame at the position (the next one) and moves it into `into`.
+    bool take(LONG position, std::vector<uint8_t>& into) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return ready.count(position) > 0; });
+        Result result = std::move(ready[position]);
+        ready.erase(position);
+        next = position + 1;
+        const bool got = !result.dib.empty();
+        if (got) {
+            std::swap(into, result.dib);
+            if (!result.dib.empty())
+                spare.push_back(std::move(result.dib));
+        }
+        lock.unlock();
+        changed.notify_all();
+        return got;
+    }
+};
+
+void* FrameGetterImpl::readAheadFrame(LONG position, bool stepping) {
+    if (m_readAhead && (!stepping || position >= m_readAhead->end)) {
+        // A jump: the frames read ahead are of no use.
+        m_counters.samplesDecoded += m_readAhead->decoded.load();
+        m_readAhead.reset();
+        return nullptr;
+    }
+    if (!m_readAhead) {
+        // Started when stepping through an all-intra film of large pictures with decoders
+        // allowed more than one thread (again after a jump, at the next step).
+        if (m_readAheadTried || !stepping || !m_pipeline || decoderThreads() == 1 || !intraOnly() ||
+            position + 2 >= m_end)
+            return nullptr;
+        std::unique_ptr<FrameGetterImpl> a(create(m_stream, &m_out, nullptr, 1));
+        std::unique_ptr<FrameGetterImpl> b(create(m_stream, &m_out, nullptr, 1));
+        if (!a || !b) {
+            m_readAheadTried = true; // not again for this film
+            return nullptr;
+        }
+        m_readAhead = std::make_unique<ReadAhead>(std::move(a), std::move(b), position, m_end);
+    }
+    if (!m_readAhead->take(position, m_dib))
+        return nullptr;
+    m_delivered = position;
+    return m_dib.data();
+}
+
 FrameGetterImpl::~FrameGetterImpl() {
+    m_readAhead.reset();
     m_decoder.reset();
     m_stream->release();
 }
@@ -135,6 +269,9 @@ void* FrameGetterImpl::frame(LONG position) {
     m_lastAsked = position;
     if (m_format.uncompressed())
         return uncompressedFrame(position);
+    if (m_readAhead || (stepping && !m_readAheadTried))
+        if (void* dib = readAheadFrame(position, stepping))
+            return dib;
     if (!pictureFor(position))
         return nullptr;
     bool converted;
@@ -161,6 +298,13 @@ void* FrameGetterImpl::frame(LONG position) {
         return nullptr;
     m_delivered = position;
     return m_dib.data();
+}
+
+FrameGetterImpl::Counters FrameGetterImpl::counters() const {
+    Counters c = m_counters;
+    if (m_readAhead)
+        c.samplesDecoded += m_readAhead->decoded.load();
+    return c;
 }
 
 bool FrameGetterImpl::intraOnly() const {

@@ -14,7 +14,10 @@
 // from it, so the decoder starts one group earlier for them).
 //
 // Large pictures met while stepping forward are converted to the DIB on a job thread while the
-// next one decodes. The getter is used by one thread at a time.
+// next one decodes. Films of an all-intra codec stepped through with decoders allowed more than
+// one thread are read ahead instead by two decoders of their own on two threads, taking turns
+// (FFmpeg's decoders of those codecs use one thread whatever they are given); a jump ends the
+// read-ahead. The getter is used by one thread at a time.
 
 #include "platform/vfw/AviObjects.h"
 #include "platform/vfw/FrameConverter.h"
@@ -57,7 +60,8 @@ public:
         int64_t samplesDecoded = 0;
         int64_t restarts = 0;
     };
-    const Counters& counters() const { return m_counters; }
+    // (The read-ahead's decoders included.)
+    Counters counters() const;
     // The decoded picture of a frame, without its conversion to a DIB (compressed streams;
     // nullptr otherwise or when it does not decode). Its pts is the position of the sample that
     // held it, so a caller can tell which sample a frame of the display order came from. Valid
@@ -104,7 +108,12 @@ private:
     std::unique_ptr<VideoDecoder> m_decoder;
     std::unique_ptr<FrameConverter> m_converter;
     std::unique_ptr<JobThread> m_pipeline; // converts while the next picture decodes
-    FramePtr m_converting;                 // the picture being converted there
+    struct ReadAhead;
+    std::unique_ptr<ReadAhead> m_readAhead; // all-intra films stepped through
+    bool m_readAheadTried = false;          // and could not be started
+    // The frame read ahead for the position, in m_dib; nullptr when there is none (or it failed).
+    void* readAheadFrame(LONG position, bool stepping);
+    FramePtr m_converting; // the picture being converted there
 
     // Why a run stopped before giving the picture asked for.
     enum class Problem { None, BadKey, TooLate, ModeChanged };

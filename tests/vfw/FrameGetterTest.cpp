@@ -225,6 +225,34 @@ TEST(FrameGetter, LargeFramesConvertWhileTheNextDecodes) {
             << "frame " << i;
 }
 
+// Stepping through a large all-intra film with decoders allowed two threads reads ahead on two
+// decoders of its own: every frame is still ffmpeg's picture at its place, each sample is decoded
+// once (apart from the first one each new decoder starts with), and jumps and steps after them
+// stay right.
+TEST(FrameGetter, LargeIntraFramesAreReadAheadByTwoDecoders) {
+    qdx::test::TempDir dir;
+    const QString path = dir.file(QStringLiteral("intra.avi"));
+    ASSERT_EQ(makeFilm(path, QStringLiteral("testsrc2=size=640x480:rate=25"),
+                       {"-c:v", "mjpeg", "-q:v", "3", "-frames:v", "14"}),
+              QString());
+    const std::vector<QByteArray> reference = ffmpegFrames(path, 640, 480);
+    ASSERT_EQ(reference.size(), 14u);
+    const int threads = decoderThreads();
+    setDecoderThreads(2);
+    StreamHandle stream(DemuxedStream::open(path));
+    ASSERT_TRUE(stream);
+    GetterHandle getter(AVIStreamGetFrameOpen(stream.get(), nullptr));
+    setDecoderThreads(threads);
+    ASSERT_TRUE(getter);
+    for (LONG i = 0; i < 14; ++i)
+        ASSERT_GT(psnr(dibToBgr24(AVIStreamGetFrame(getter.get(), i)), reference[size_t(i)]), 40.0)
+            << "frame " << i;
+    EXPECT_LE(getterOf(getter.get())->counters().samplesDecoded, 14 + 2);
+    for (LONG i : {5, 6, 7, 8, 2, 9, 10, 11, 12, 13, 0})
+        ASSERT_GT(psnr(dibToBgr24(AVIStreamGetFrame(getter.get(), i)), reference[size_t(i)]), 40.0)
+            << "frame " << i;
+}
+
 // A frame getter asked for another layout gives it: 32 and 16 bits, top-down rows, 8 bits with a
 // colour table, another size.
 TEST(FrameGetter, WantedLayoutsAreHonoured) {
