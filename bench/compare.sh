@@ -106,7 +106,7 @@ def load(path):
 fw, fc = load(sys.argv[1])
 ow, oc = load(sys.argv[2])
 print("%s, %s thread(s): ffmpeg %.0f fps (%.2f s, cpu %.2f s); GetFrame %.0f fps (%.2f s, cpu %.2f s); "
-      "frame-rate ratio %.2f (target >= 0.90), cpu ratio %.2f"
+      "frame-rate ratio %.2f (target >= 1.0), cpu ratio %.2f"
       % (sys.argv[3], sys.argv[4], 300 / fw, fw, fc, 300 / ow, ow, oc, fw / ow, fc / oc))
 PY
         done
