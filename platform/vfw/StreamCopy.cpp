@@ -325,8 +325,10 @@ QString StreamCopier::differenceFrom(const StreamCopier& other) const {
             .arg(describe(*theirs), describe(*mine));
     if (mine->extraData() != theirs->extraData() ||
         (mine->uncompressed() && (mine->colours().size() != theirs->colours().size() ||
-                                  std::memcmp(mine->colours().data(), theirs->colours().data(),
-                                              mine->colours().size() * sizeof(RGBQUAD)) != 0)))
+                                  // memcmp must not see the null data of two empty tables
+                                  (!mine->colours().empty() &&
+                                   std::memcmp(mine->colours().data(), theirs->colours().data(),
+                                               mine->colours().size() * sizeof(RGBQUAD)) != 0))))
         return QStringLiteral("its %1 video has other codec headers than the first film's")
             .arg(describe(*theirs));
     return {};
