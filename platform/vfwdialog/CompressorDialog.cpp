@@ -94,7 +94,14 @@ CompressorDialog::CompressorDialog(QWidget* parent) : QDialog(parent) {
     m_dataRateUnit = new QLabel(QStringLiteral("KB/sec"), this);
 
     auto* settings = new QGridLayout;
-    settings->addWidget(new QLabel(QStringLiteral("Compressor:"), this), 0, 0);
+    auto* compressorLabel = new QLabel(QStringLiteral("Compressor:"), this);
+    // Screen readers name each field after its label (the check boxes name the spin boxes).
+    compressorLabel->setBuddy(m_compressor);
+    m_qualityLabel->setBuddy(m_quality);
+    m_quality->setAccessibleName(QStringLiteral("Compression quality"));
+    m_keyFrameEvery->setAccessibleName(QStringLiteral("Key frame every"));
+    m_dataRateValue->setAccessibleName(QStringLiteral("Data rate"));
+    settings->addWidget(compressorLabel, 0, 0);
     settings->addWidget(m_compressor, 0, 1, 1, 2);
     settings->addWidget(m_qualityLabel, 1, 0);
     settings->addWidget(m_quality, 1, 1);
