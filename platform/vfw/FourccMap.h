@@ -2,6 +2,7 @@
 
 // FourCC codes of AVI video streams and the FFmpeg codecs behind them, through libavformat's RIFF
 // tag table (the table FFmpeg's own AVI reader uses), so every FourCC libavcodec knows decodes.
+// The common FourCCs are known without it; libavformat is loaded the first time another is met.
 
 #include "platform/vfw/Vfw.h"
 
@@ -10,6 +11,8 @@ extern "C" {
 }
 
 #include <QString>
+
+#include <vector>
 
 namespace qdx::vfw {
 
@@ -20,6 +23,11 @@ public:
     static AVCodecID codecOf(FOURCC fourcc);
     // The FourCC libavformat writes for a codec; 0 when it has none.
     static FOURCC fourccOf(AVCodecID codec);
+    // The FourCCs known without libavformat, their codecs, and libavformat's codec of a FourCC
+    // (the two tables must agree).
+    static std::vector<FOURCC> commonFourccs();
+    static AVCodecID commonCodecOf(FOURCC fourcc);
+    static AVCodecID riffCodecOf(FOURCC fourcc);
     // True for the handler codes of uncompressed frames: 0, "DIB ", "RGB ", "RAW ".
     static bool isUncompressedHandler(FOURCC fourcc);
     // True when two FourCCs name the same compressor (same code in any case, or the same codec).

@@ -144,6 +144,27 @@ TEST(Compressors, TheListOffersTheExpectedCompressors) {
     EXPECT_EQ(findCompressor(mmioFOURCC('Q', 'Q', 'Q', 'Q')), nullptr);
 }
 
+// The FourCCs known without libavformat give the codec libavformat's table gives them, and a
+// rare one (libavformat loaded for it) decodes as before, in either case of its letters.
+TEST(Compressors, FourccsAgreeWithLibavformat) {
+    for (const FOURCC f : FourccMap::commonFourccs()) {
+        EXPECT_NE(FourccMap::commonCodecOf(f), AV_CODEC_ID_NONE)
+            << FourccMap::text(f).toStdString();
+        EXPECT_EQ(FourccMap::commonCodecOf(f), FourccMap::riffCodecOf(f))
+            << FourccMap::text(f).toStdString();
+    }
+    for (const Compressor& c : compressors()) {
+        if (c.encoder) {
+            EXPECT_NE(FourccMap::commonCodecOf(c.fourcc), AV_CODEC_ID_NONE) << c.encoder;
+        }
+    }
+    EXPECT_EQ(FourccMap::codecOf(mmioFOURCC('V', 'P', '6', '2')), AV_CODEC_ID_VP6);
+    EXPECT_EQ(FourccMap::codecOf(mmioFOURCC('l', 'a', 'g', 's')), AV_CODEC_ID_LAGARITH);
+    EXPECT_EQ(FourccMap::codecOf(mmioFOURCC('d', 'X', '5', '0')), AV_CODEC_ID_MPEG4);
+    EXPECT_EQ(FourccMap::codecOf(mmioFOURCC('Q', 'Q', 'Q', 'Q')), AV_CODEC_ID_NONE);
+    EXPECT_EQ(FourccMap::fourccOf(AV_CODEC_ID_HUFFYUV), mmioFOURCC('H', 'F', 'Y', 'U'));
+}
+
 // Key frames every N frames, quality and data rate reach the encoder.
 TEST(Compressors, KeyFramesQualityAndDataRateAreApplied) {
     AVICOMPRESSOPTIONS o = optionsFor(mmioFOURCC('X', 'V', 'I', 'D'));
