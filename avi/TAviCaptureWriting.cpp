@@ -325,18 +325,20 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     };
 
     // Frames whose DIBs are already the target's layout are decoded and encoded on two threads
-    // (in YUV when the compressor codes it); the progress events stay on this thread, one per
+    // (in YUV when the compressor codes it; Motion JPEG into Motion JPEG transcoded from the
+    // stored samples, without decoding); the progress events stay on this thread, one per
     // frame written, in order. Others (films of another size) go through bitmaps one by one.
     using PipelineFrame = qdx::vfw::RecompressPipeline::Frame;
     auto inTargetLayout = [&](PGETFRAME getter, LONG index) {
         const void* dib = AVIStreamGetFrame(getter, index);
         return dib && targetLayoutBits(dib, targetWidth, targetHeight);
     };
-    auto writeFrames = [&](PGETFRAME getter, const std::vector<PipelineFrame>& frames) -> bool {
+    auto writeFrames = [&](PGETFRAME getter, PAVISTREAM stream,
+                           const std::vector<PipelineFrame>& frames) -> bool {
         if (frames.empty())
             return true;
         qdx::vfw::RecompressPipeline pipeline(getter, h.compressed, targetWidth, targetHeight,
-                                              frames);
+                                              frames, stream);
         PipelineFrame written;
         while (pipeline.next(written))
             if (raiseFrameProgress(progressMax, progressMin, written.progress))
@@ -357,7 +359,7 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
             else if (!writeFrame(h.getter, i, i - first, flags, i))
                 return false;
         }
-        if (!writeFrames(h.getter, frames))
+        if (!writeFrames(h.getter, h.sourceStream, frames))
             return false;
         break;
     }
@@ -373,7 +375,7 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
                 return false;
             ++written;
         }
-        if (!writeFrames(h.getter, frames))
+        if (!writeFrames(h.getter, h.sourceStream, frames))
             return false;
         break;
     }
@@ -410,7 +412,7 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
                 std::vector<PipelineFrame> frames;
                 for (int i = 0; i < entry.count; ++i, ++visited)
                     frames.push_back({i, visited, AVIIF_KEYFRAME, int(visited)});
-                if (!writeFrames(getter.get(), frames))
+                if (!writeFrames(getter.get(), stream, frames))
                     return false;
                 continue;
             }

@@ -2,6 +2,7 @@
 
 #include "platform/vfw/CompressorChooser.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace qdx::vfw {
@@ -26,6 +27,11 @@ CompressedStream::~CompressedStream() {
         // its length then shows.
         m_encoder->finish();
         writeReady();
+    }
+    if (!m_reading && m_encoder) {
+        // Whatever the encoder did not give back, the samples after it still go.
+        m_inEncoder.clear();
+        writeHeld();
     }
     m_encoder.reset();
     m_getter.reset();
@@ -156,13 +162,95 @@ HRESULT CompressedStream::writeReady() {
     VideoEncoder::Sample sample;
     HRESULT result = AVIERR_OK;
     while (m_encoder->take(sample)) {
+        // Every frame given becomes one sample, in order.
+        if (!m_inEncoder.empty() && m_inEncoder.front() <= sample.position)
+            m_inEncoder.pop_front();
         const HRESULT hr =
             m_source->write(sample.position, 1, sample.data.constData(), LONG(sample.data.size()),
                             sample.key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
         if (hr != AVIERR_OK && result == AVIERR_OK)
             result = hr;
+        const HRESULT held = writeHeld();
+        if (held != AVIERR_OK && result == AVIERR_OK)
+            result = held;
     }
     return result;
+}
+
+HRESULT CompressedStream::writeHeld() {
+    HRESULT result = AVIERR_OK;
+    while (!m_held.empty() &&
+           (m_inEncoder.empty() || m_held.front().position < m_inEncoder.front())) {
+        const HeldSample& s = m_held.front();
+        const HRESULT hr = m_source->write(s.position, 1, s.data.data(), LONG(s.data.size()),
+                                           s.flags, nullptr, nullptr);
+        if (hr != AVIERR_OK && result == AVIERR_OK)
+            result = hr;
+        m_held.pop_front();
+    }
+    return result;
+}
+
+std::optional<MjpegTranscoder::Target> CompressedStream::mjpegTarget() const {
+    if (m_reading || !m_encoder || !m_encoder->compressor().encoder ||
+        std::strcmp(m_encoder->compressor().encoder, "mjpeg") != 0)
+        return std::nullopt;
+    if (m_encoder->compressor().hasDataRate && (m_options.dwFlags & AVICOMPRESSF_DATARATE) &&
+        m_options.dwBytesPerSecond > 0)
+        return std::nullopt;
+    // The frames set must be the coded size (the encoder pads odd sizes).
+    const std::optional<VideoFormat> input =
+        VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(m_inputFormat.constData()),
+                                     size_t(m_inputFormat.size())),
+                           nullptr);
+    BITMAPINFOHEADER coded;
+    if (!input || size_t(m_encoder->format().size()) < sizeof coded)
+        return std::nullopt;
+    std::memcpy(&coded, m_encoder->format().constData(), sizeof coded);
+    if (coded.biWidth != input->width() || std::abs(coded.biHeight) != input->height())
+        return std::nullopt;
+    // A grey 16 x 16 picture through a second encoder with the same settings.
+    BITMAPINFOHEADER small;
+    small.biWidth = 16;
+    small.biHeight = 16;
+    small.biBitCount = 32;
+    small.biCompression = BI_RGB;
+    small.biSizeImage = 16 * 16 * 4;
+    const std::optional<VideoFormat> smallLayout = VideoFormat::parse(
+        std::span(reinterpret_cast<const uint8_t*>(&small), sizeof small), nullptr);
+    if (!smallLayout)
+        return std::nullopt;
+    HRESULT code = AVIERR_OK;
+    std::unique_ptr<VideoEncoder> probe = VideoEncoder::open(
+        m_options, *smallLayout, m_sourceInfo.dwScale, m_sourceInfo.dwRate, &code, nullptr);
+    const std::vector<uint8_t> grey(16 * 16 * 4, 0x80);
+    VideoEncoder::Sample sample;
+    if (!probe || !probe->encode(grey.data(), grey.size(), 0) || !probe->finish() ||
+        !probe->take(sample))
+        return std::nullopt;
+    std::optional<MjpegTranscoder::Target> target = MjpegTranscoder::targetOf(
+        reinterpret_cast<const uint8_t*>(sample.data.constData()), size_t(sample.data.size()));
+    if (!target)
+        return std::nullopt;
+    target->width = input->width();
+    target->height = input->height();
+    return target;
+}
+
+HRESULT CompressedStream::writeEncoded(const uint8_t* data, size_t size, LONG position,
+                                       DWORD flags) {
+    if (m_reading)
+        return AVIERR_READONLY;
+    if (!m_encoder)
+        return AVIERR_BADFORMAT;
+    if (position <= m_lastWritten || position < 0 || size > size_t(INT32_MAX))
+        return AVIERR_BADPARAM;
+    m_lastWritten = position;
+    const DWORD key = size > 0 ? (flags & AVIIF_KEYFRAME) : 0;
+    if (m_inEncoder.empty() && m_held.empty())
+        return m_source->write(position, 1, data, LONG(size), key, nullptr, nullptr);
+    m_held.push_back({position, std::vector<uint8_t>(data, data + size), key});
+    return writeHeld();
 }
 
 HRESULT CompressedStream::write(LONG start, LONG samples, const void* buffer, LONG bufferSize,
@@ -189,6 +277,7 @@ HRESULT CompressedStream::write(LONG start, LONG samples, const void* buffer, LO
         if (!m_encoder->encode(bits + i * frameSize, size_t(frameSize), start + i))
             return AVIERR_COMPRESSOR;
         m_lastWritten = start + i;
+        m_inEncoder.push_back(start + i);
         const HRESULT hr = writeReady();
         if (hr != AVIERR_OK)
             return hr;
@@ -216,6 +305,7 @@ HRESULT CompressedStream::writePicture(AVFrame* prepared, LONG position) {
     if (!m_encoder->encodePicture(prepared, position))
         return AVIERR_COMPRESSOR;
     m_lastWritten = position;
+    m_inEncoder.push_back(position);
     return writeReady();
 }
 

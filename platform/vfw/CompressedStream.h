@@ -9,10 +9,12 @@
 
 #include "platform/vfw/AviObjects.h"
 #include "platform/vfw/FrameGetterImpl.h"
+#include "platform/vfw/MjpegTranscoder.h"
 #include "platform/vfw/VideoEncoder.h"
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 namespace qdx::vfw {
 
@@ -38,6 +40,15 @@ public:
     FramePtr preparePicture(const AVFrame* picture) const;
     HRESULT writePicture(AVFrame* prepared, LONG position);
 
+    // Writing samples already compressed (Motion JPEG requantised to this compressor's tables):
+    // the layout of the pictures the compressor writes, taken from a small picture encoded with
+    // the same settings, when it is Motion JPEG at a fixed quantiser over frames of its own
+    // coded size (nullopt otherwise: a data rate varies the quantiser from frame to frame); and
+    // the write of such a sample at a position, in turn with the frames given to the encoder
+    // (an empty sample stays an empty sample, not a key frame).
+    std::optional<MjpegTranscoder::Target> mjpegTarget() const;
+    HRESULT writeEncoded(const uint8_t* data, size_t size, LONG position, DWORD flags);
+
 protected:
     // Encodes what the encoder still holds into the target before the stream goes.
     ~CompressedStream() override;
@@ -46,6 +57,7 @@ private:
     CompressedStream(AviStream* source, const AVICOMPRESSOPTIONS& options);
 
     HRESULT writeReady();
+    HRESULT writeHeld();
     HRESULT openReader();
     const VideoEncoder::Sample* sampleAt(LONG position, HRESULT* code);
     HRESULT encodeNext();
@@ -57,6 +69,15 @@ private:
     std::unique_ptr<VideoEncoder> m_encoder;
     QByteArray m_inputFormat; // the format set (writing)
     LONG m_lastWritten = -1;
+    // Positions of the frames the encoder holds (encoders with frame threads give their samples
+    // later), and the samples already compressed that follow them and wait for them.
+    std::deque<LONG> m_inEncoder;
+    struct HeldSample {
+        LONG position;
+        std::vector<uint8_t> data;
+        DWORD flags;
+    };
+    std::deque<HeldSample> m_held;
 
     // Reading: the source's frames and the samples encoded but not yet passed.
     std::unique_ptr<FrameGetterImpl> m_getter;

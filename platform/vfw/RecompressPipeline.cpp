@@ -1,6 +1,7 @@
 #include "platform/vfw/RecompressPipeline.h"
 
 #include "platform/vfw/CompressedStream.h"
+#include "platform/vfw/FourccMap.h"
 #include "platform/vfw/FrameGetterImpl.h"
 #include "platform/vfw/VideoDecoder.h"
 
@@ -14,8 +15,44 @@ namespace qdx::vfw {
 namespace {
 
 std::atomic<bool> pictureHandOff{true};
+std::atomic<bool> coefficientHandOff{true};
+std::atomic<int64_t> transcodedTotal{0};
+
+// Transcoded samples get Huffman tables made for each (a few per cent smaller, at the cost of one
+// more pass over the coefficients).
+constexpr bool kOptimiseHuffman = true;
+
+// The size of a Motion JPEG stream's frames; nullopt for streams of another codec.
+std::optional<std::pair<int, int>> mjpegFrameSize(PAVISTREAM stream) {
+    LONG size = 0;
+    if (!stream ||
+        AVIStreamReadFormat(stream, AVIStreamStart(stream), nullptr, &size) != AVIERR_OK ||
+        size < LONG(sizeof(BITMAPINFOHEADER)))
+        return std::nullopt;
+    std::vector<uint8_t> format(static_cast<size_t>(size));
+    if (AVIStreamReadFormat(stream, AVIStreamStart(stream), format.data(), &size) != AVIERR_OK ||
+        size < LONG(sizeof(BITMAPINFOHEADER)))
+        return std::nullopt;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, format.data(), sizeof header);
+    if (FourccMap::codecOf(header.biCompression) != AV_CODEC_ID_MJPEG)
+        return std::nullopt;
+    return std::pair<int, int>(header.biWidth, std::abs(header.biHeight));
+}
 
 } // namespace
+
+void setCoefficientRecompression(bool enabled) {
+    coefficientHandOff = enabled;
+}
+
+bool coefficientRecompression() {
+    return coefficientHandOff.load();
+}
+
+int64_t coefficientRecompressedSamples() {
+    return transcodedTotal.load();
+}
 
 void setYuvRecompression(bool enabled) {
     pictureHandOff = enabled;
@@ -25,19 +62,27 @@ bool yuvRecompression() {
     return pictureHandOff.load();
 }
 
-// One decoded frame on its way to the encoder: a decoded picture or the pixels of a DIB.
+// One frame on its way to the writer: a decoded picture or the pixels of a DIB for the encoder,
+// or a sample already compressed.
 struct RecompressPipeline::Item {
     Frame frame;
     FramePtr picture;
     std::vector<uint8_t> bits;
+    bool encoded = false;
+    std::vector<uint8_t> sample;
 };
 
 RecompressPipeline::RecompressPipeline(PGETFRAME getter, PAVISTREAM compressed, int width,
-                                       int height, std::vector<Frame> frames)
+                                       int height, std::vector<Frame> frames, PAVISTREAM source)
     : m_getter(getter), m_compressed(compressed),
-      m_yuvTarget(dynamic_cast<CompressedStream*>(compressed)), m_width(width), m_height(height),
-      m_dibBytes(size_t(qdx::dibStride(width, 32)) * size_t(height)), m_frames(std::move(frames)) {
+      m_yuvTarget(dynamic_cast<CompressedStream*>(compressed)), m_source(source), m_width(width),
+      m_height(height), m_dibBytes(size_t(qdx::dibStride(width, 32)) * size_t(height)),
+      m_frames(std::move(frames)) {
     auto* pictures = dynamic_cast<FrameGetterImpl*>(getter);
+    // Motion JPEG into Motion JPEG of the same frame size: the samples are transcoded.
+    if (m_yuvTarget && pictures && pictures->decodes() && coefficientRecompression() &&
+        mjpegFrameSize(source) == std::pair<int, int>(width, height))
+        m_mjpegTarget = m_yuvTarget->mjpegTarget();
     if (pictures && pictures->intraOnly() && decoderThreads() != 1 && m_frames.size() > 1 &&
         std::thread::hardware_concurrency() > 1)
         m_twin = pictures->twin();
@@ -85,6 +130,39 @@ int RecompressPipeline::pictureFrames() const {
     return m_pictureFrames;
 }
 
+int RecompressPipeline::transcodedFrames() const {
+    std::lock_guard lock(m_mutex);
+    return m_transcodedFrames;
+}
+
+bool RecompressPipeline::transcode(MjpegTranscoder& transcoder, LONG index,
+                                   std::vector<uint8_t>& sample, Item& item) {
+    LONG bytes = 0;
+    LONG samples = 0;
+    HRESULT hr = AVIStreamRead(m_source, index, 1, sample.empty() ? nullptr : sample.data(),
+                               LONG(sample.size()), &bytes, &samples);
+    if (hr == AVIERR_BUFFERTOOSMALL || (hr == AVIERR_OK && sample.empty() && bytes > 0)) {
+        sample.resize(size_t(bytes));
+        hr = AVIStreamRead(m_source, index, 1, sample.data(), bytes, &bytes, &samples);
+    }
+    if (hr != AVIERR_OK || samples != 1)
+        return false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_spareSamples.empty()) {
+            item.sample = std::move(m_spareSamples.back());
+            m_spareSamples.pop_back();
+        }
+    }
+    // A dropped frame's empty sample stays empty.
+    if (bytes == 0)
+        item.sample.clear();
+    else if (!transcoder.transcode(sample.data(), size_t(bytes), item.sample))
+        return false;
+    item.encoded = true;
+    return true;
+}
+
 bool RecompressPipeline::next(Frame& written) {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] {
@@ -111,11 +189,20 @@ void RecompressPipeline::decode(FrameGetterImpl* pictures, PGETFRAME getter, siz
         // refuses sends this worker's frames through DIBs, as the layout stays the same along a
         // film.
         bool inYuv = pictures && pictures->decodes() && m_yuvTarget && yuvRecompression();
+        std::unique_ptr<MjpegTranscoder> transcoder;
+        if (m_mjpegTarget)
+            transcoder = std::make_unique<MjpegTranscoder>(*m_mjpegTarget, m_width, m_height,
+                                                           kOptimiseHuffman);
+        std::vector<uint8_t> sample;
         for (size_t place = worker; place < m_frames.size(); place += workers) {
             const Frame& frame = m_frames[place];
             auto item = std::make_unique<Item>();
             item->frame = frame;
-            if (inYuv) {
+            // A sample the transcoder refuses is decoded and encoded, alone (every Motion JPEG
+            // sample decodes by itself).
+            const bool transcoded =
+                transcoder && transcode(*transcoder, frame.index, sample, *item);
+            if (inYuv && !transcoded) {
                 const AVFrame* picture = pictures->picture(frame.index);
                 if (!picture) {
                     fail(nullptr);
@@ -126,7 +213,7 @@ void RecompressPipeline::decode(FrameGetterImpl* pictures, PGETFRAME getter, siz
                 if (!item->picture)
                     inYuv = false;
             }
-            if (!item->picture) {
+            if (!item->picture && !transcoded) {
                 const void* dib = getter->frame(frame.index);
                 BITMAPINFOHEADER header;
                 if (dib)
@@ -185,10 +272,15 @@ void RecompressPipeline::encode() {
                 m_decodedItems.erase(found);
             }
             const Frame& frame = item->frame;
-            const HRESULT hr =
-                item->picture ? m_yuvTarget->writePicture(item->picture.get(), frame.position)
-                              : AVIStreamWrite(m_compressed, frame.position, 1, item->bits.data(),
-                                               LONG(m_dibBytes), frame.flags, nullptr, nullptr);
+            HRESULT hr;
+            if (item->encoded)
+                hr = m_yuvTarget->writeEncoded(item->sample.data(), item->sample.size(),
+                                               frame.position, AVIIF_KEYFRAME);
+            else if (item->picture)
+                hr = m_yuvTarget->writePicture(item->picture.get(), frame.position);
+            else
+                hr = AVIStreamWrite(m_compressed, frame.position, 1, item->bits.data(),
+                                    LONG(m_dibBytes), frame.flags, nullptr, nullptr);
             if (hr != AVIERR_OK) {
                 fail(nullptr);
                 return;
@@ -197,7 +289,12 @@ void RecompressPipeline::encode() {
                 std::lock_guard lock(m_mutex);
                 ++m_nextEncode;
                 ++m_written;
-                if (item->picture)
+                if (item->encoded) {
+                    ++m_transcodedFrames;
+                    ++transcodedTotal;
+                    if (m_spareSamples.size() < kQueueLength + 2)
+                        m_spareSamples.push_back(std::move(item->sample));
+                } else if (item->picture)
                     ++m_pictureFrames;
                 else if (m_spareBuffers.size() < kQueueLength + 2)
                     m_spareBuffers.push_back(std::move(item->bits));

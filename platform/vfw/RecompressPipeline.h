@@ -8,12 +8,17 @@
 // on one thread whatever they are given. When
 // the compressor codes the decoder's YUV layout, the decoded pictures go to it as they are (only
 // their chroma layout changed where needed); otherwise the getter's DIBs go through as before.
+// Motion JPEG recompressed to Motion JPEG at a fixed quantiser goes around the codecs instead:
+// the workers read the source's samples and requantise their coefficients (MjpegTranscoder),
+// and the samples are written as they come; a sample the transcoder refuses is decoded and
+// encoded as above, alone.
 //
 // The caller's thread hears of every frame written, in order, through next(): the engine raises
 // its progress events there, so they stay on the caller's thread. Both workers belong to the
 // pipeline: stop() (and the destructor) ends and joins them; what a worker throws is thrown again
 // by next().
 
+#include "platform/vfw/MjpegTranscoder.h"
 #include "platform/vfw/Vfw.h"
 
 #include <condition_variable>
@@ -22,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -42,9 +48,10 @@ public:
     // Starts decoding `frames` from `getter` and writing them to `compressed`, a stream made by
     // AVIMakeCompressedStream over a stream being written, its format set to the getter's frame
     // layout: packed DIBs of `width` x `height` at 32 bits, bottom-up. Until stop() or the end,
-    // the getter and the compressed stream are the workers' only.
+    // the getter and the compressed stream are the workers' only. `source`, when given, is the
+    // stream the getter reads: its samples may then be transcoded without decoding them.
     RecompressPipeline(PGETFRAME getter, PAVISTREAM compressed, int width, int height,
-                       std::vector<Frame> frames);
+                       std::vector<Frame> frames, PAVISTREAM source = nullptr);
     ~RecompressPipeline();
     RecompressPipeline(const RecompressPipeline&) = delete;
     RecompressPipeline& operator=(const RecompressPipeline&) = delete;
@@ -58,6 +65,9 @@ public:
     void stop();
     // Frames that went to the compressor as decoded YUV pictures, not as DIBs.
     int pictureFrames() const;
+    // Samples written as the transcoder made them from the source's samples (empty ones
+    // included), without decoding.
+    int transcodedFrames() const;
 
     // Frames decoded ahead of the encoder at most.
     static constexpr size_t kQueueLength = 3;
@@ -69,11 +79,17 @@ private:
     void decode(FrameGetterImpl* pictures, PGETFRAME getter, size_t worker, size_t workers);
     void encode();
     void fail(std::exception_ptr error);
+    // Reads the source's sample at `index` and transcodes it into the item; false when the
+    // sample cannot be read or the transcoder refuses it.
+    bool transcode(MjpegTranscoder& transcoder, LONG index, std::vector<uint8_t>& sample,
+                   Item& item);
 
     PGETFRAME m_getter;
     PAVISTREAM m_compressed;
     std::unique_ptr<FrameGetterImpl> m_twin; // the second decoder's getter
     CompressedStream* m_yuvTarget;           // the compressed stream, when its encoder codes YUV
+    PAVISTREAM m_source;
+    std::optional<MjpegTranscoder::Target> m_mjpegTarget; // when the samples are transcoded
     int m_width;
     int m_height;
     size_t m_dibBytes;
@@ -85,12 +101,14 @@ private:
     size_t m_nextEncode = 0;
     size_t m_decoding = 0; // decode workers still running
     std::vector<std::vector<uint8_t>> m_spareBuffers;
+    std::vector<std::vector<uint8_t>> m_spareSamples;
     bool m_stop = false;
     bool m_failed = false;
     std::exception_ptr m_error;
     size_t m_written = 0;
     size_t m_reported = 0;
     int m_pictureFrames = 0;
+    int m_transcodedFrames = 0;
 
     std::vector<std::jthread> m_decoders;
     std::jthread m_encoder;
@@ -100,5 +118,10 @@ private:
 // tests and benchmarks switch it off to compare with the DIB path on the same films.
 void setYuvRecompression(bool enabled);
 bool yuvRecompression();
+// Whether Motion JPEG samples may be transcoded to Motion JPEG without decoding (on unless
+// switched off), and how many samples were, in every recompression so far.
+void setCoefficientRecompression(bool enabled);
+bool coefficientRecompression();
+int64_t coefficientRecompressedSamples();
 
 } // namespace qdx::vfw

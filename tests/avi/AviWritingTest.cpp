@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <numeric>
 #include <sys/resource.h>
 #include <tuple>
 
@@ -306,6 +307,11 @@ TEST_F(AviWriting, DecodedFilmsAreRecompressedFromTheirPicturesAtLeastAsCloseToT
     };
     const int width = 64;
     const int height = 48;
+    // Both ways go through the codecs here, not around them.
+    qdx::vfw::setCoefficientRecompression(false);
+    struct Restore {
+        ~Restore() { qdx::vfw::setCoefficientRecompression(true); }
+    } restore;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.fourcc) + " from " + c.pixels);
         FilmRecipe recipe;
@@ -355,6 +361,210 @@ TEST_F(AviWriting, DecodedFilmsAreRecompressedFromTheirPicturesAtLeastAsCloseToT
     }
 }
 
+namespace {
+
+double meanPsnr(const std::vector<QByteArray>& pictures, const std::vector<QByteArray>& original) {
+    double sum = 0;
+    for (size_t i = 0; i < pictures.size() && i < original.size(); ++i)
+        sum += std::min(qdx::vfw::test::psnr(pictures[i], original[i]), 100.0);
+    return pictures.empty() ? 0 : sum / double(pictures.size());
+}
+
+// The stored size of every video sample of a film.
+std::vector<LONG> sampleSizes(const QString& film) {
+    qdx::vfw::LibraryScope library;
+    PAVIFILE file = nullptr;
+    std::vector<LONG> sizes;
+    if (AVIFileOpen(&file, film, OF_READ) != AVIERR_OK)
+        return sizes;
+    qdx::vfw::FileHandle holder(file);
+    PAVISTREAM stream = nullptr;
+    if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK)
+        return sizes;
+    qdx::vfw::StreamHandle streamHolder(stream);
+    for (LONG i = AVIStreamStart(stream); i < AVIStreamStart(stream) + AVIStreamLength(stream);
+         ++i) {
+        LONG bytes = -1;
+        AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr);
+        sizes.push_back(bytes);
+    }
+    return sizes;
+}
+
+} // namespace
+
+// Motion JPEG recompressed to Motion JPEG at a fixed quality is requantised from the stored
+// samples, not decoded: at the source's own quantiser the pictures come out exactly as the
+// source's, at a much lower quality at least as close to the source as through pixels; the
+// sound is kept and ffmpeg reads every frame cleanly. Samples the transcoder cannot take (4:2:2)
+// are decoded and encoded, also one by one between transcoded ones, where the encoder's frame
+// threads give their samples late and the transcoded ones wait their turn; a dropped frame's
+// empty sample stays empty. A data rate (the quantiser varies) keeps the pixel path.
+TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTheSource) {
+    const int width = 160;
+    const int height = 120;
+    FilmRecipe recipe;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = 20;
+    recipe.sound = true;
+    recipe.codec = QStringLiteral("mjpeg");
+    recipe.pixelFormat = QStringLiteral("yuvj420p");
+    recipe.extra = {QStringLiteral("-q:v"), QStringLiteral("3")};
+    const QString source = makeFilm(dir, QStringLiteral("src420.avi"), recipe);
+    const std::vector<QByteArray> original = decodedPictures(source, width, height);
+    ASSERT_EQ(original.size(), 20u);
+    auto choose = [&](DWORD quality, DWORD bytesPerSecond = 0) {
+        AVICOMPRESSOPTIONS o =
+            qdx::vfw::defaultOptions(*qdx::vfw::findCompressor(mmioFOURCC('M', 'J', 'P', 'G')));
+        o.dwQuality = quality;
+        if (bytesPerSecond) {
+            o.dwFlags |= AVICOMPRESSF_DATARATE;
+            o.dwBytesPerSecond = bytesPerSecond;
+        }
+        chooser.setAnswer(o);
+    };
+    // Compresses `from`; the samples transcoded on the way through `transcoded`.
+    auto compress = [&](const QString& from, const QString& to, int64_t* transcoded) {
+        const int64_t before = qdx::vfw::coefficientRecompressedSamples();
+        const bool done = engine.CompressFile(from, to);
+        *transcoded = qdx::vfw::coefficientRecompressedSamples() - before;
+        return done;
+    };
+
+    // 9400 is the source's quantiser 3; 5000 is quantiser 16.
+    for (const DWORD quality : {DWORD(9400), DWORD(5000)}) {
+        SCOPED_TRACE(quality);
+        choose(quality);
+        const QString coefficients = dir.file(QStringLiteral("coef-%1.avi").arg(quality));
+        const QString pixels = dir.file(QStringLiteral("pixels-%1.avi").arg(quality));
+        int64_t transcoded = 0;
+        ASSERT_TRUE(compress(source, coefficients, &transcoded));
+        EXPECT_EQ(transcoded, 20);
+        qdx::vfw::setCoefficientRecompression(false);
+        const bool pixelsDone = compress(source, pixels, &transcoded);
+        qdx::vfw::setCoefficientRecompression(true);
+        ASSERT_TRUE(pixelsDone);
+        EXPECT_EQ(transcoded, 0);
+
+        EXPECT_EQ(probeFrameCount(coefficients), 20);
+        EXPECT_EQ(decodeComplaints(coefficients), QByteArray());
+        EXPECT_EQ(probeAudioSamples(coefficients), probeAudioSamples(source));
+        const std::vector<QByteArray> fromCoefficients =
+            decodedPictures(coefficients, width, height);
+        const std::vector<QByteArray> fromPixels = decodedPictures(pixels, width, height);
+        ASSERT_EQ(fromCoefficients.size(), 20u);
+        ASSERT_EQ(fromPixels.size(), 20u);
+        // Frame by frame too: a frame out of its place would be far from the source's there.
+        for (size_t i = 0; i < 20; ++i)
+            EXPECT_GE(qdx::vfw::test::psnr(fromCoefficients[i], original[i]),
+                      qdx::vfw::test::psnr(fromPixels[i], original[i]) - 0.5)
+                << i;
+        const double coefficientPsnr = meanPsnr(fromCoefficients, original);
+        const double pixelPsnr = meanPsnr(fromPixels, original);
+        EXPECT_GE(coefficientPsnr, pixelPsnr - 0.05)
+            << coefficientPsnr << " dB against " << pixelPsnr;
+        if (quality == 9400) {
+            EXPECT_EQ(fromCoefficients, original) << "the same tables keep every coefficient";
+            const double ratio =
+                double(QFileInfo(coefficients).size()) / double(QFileInfo(pixels).size());
+            EXPECT_NEAR(ratio, 1.0, 0.03);
+        } else {
+            auto bytes = [](const QString& film) {
+                const std::vector<LONG> sizes = sampleSizes(film);
+                return std::accumulate(sizes.begin(), sizes.end(), int64_t(0));
+            };
+            EXPECT_LT(bytes(coefficients), bytes(source) / 2);
+        }
+    }
+
+    // 4:2:2 takes the pixel path; so does a data rate.
+    recipe.pixelFormat = QStringLiteral("yuvj422p");
+    recipe.sound = false;
+    recipe.frames = 12;
+    const QString source422 = makeFilm(dir, QStringLiteral("src422.avi"), recipe);
+    choose(9400);
+    int64_t transcoded = -1;
+    const QString from422 = dir.file(QStringLiteral("from422.avi"));
+    ASSERT_TRUE(compress(source422, from422, &transcoded));
+    EXPECT_EQ(transcoded, 0);
+    EXPECT_EQ(probeFrameCount(from422), 12);
+    EXPECT_EQ(decodeComplaints(from422), QByteArray());
+    EXPECT_GT(meanPsnr(decodedPictures(from422, width, height),
+                       decodedPictures(source422, width, height)),
+              30);
+    choose(9400, 20000);
+    const QString rated = dir.file(QStringLiteral("rated.avi"));
+    ASSERT_TRUE(compress(source, rated, &transcoded));
+    EXPECT_EQ(transcoded, 0);
+    EXPECT_EQ(probeFrameCount(rated), 20);
+    EXPECT_EQ(decodeComplaints(rated), QByteArray());
+    EXPECT_GT(meanPsnr(decodedPictures(rated, width, height), original), 20);
+
+    // A film of 4:2:0 samples (even frames) and 4:2:2 ones (odd frames), frame 5 dropped.
+    const QString mixed = dir.file(QStringLiteral("mixed.avi"));
+    {
+        qdx::vfw::LibraryScope library;
+        PAVIFILE in420 = nullptr;
+        PAVIFILE in422 = nullptr;
+        PAVIFILE out = nullptr;
+        ASSERT_EQ(AVIFileOpen(&in420, source, OF_READ), AVIERR_OK);
+        qdx::vfw::FileHandle h420(in420);
+        ASSERT_EQ(AVIFileOpen(&in422, source422, OF_READ), AVIERR_OK);
+        qdx::vfw::FileHandle h422(in422);
+        PAVISTREAM s420 = nullptr;
+        PAVISTREAM s422 = nullptr;
+        ASSERT_EQ(AVIFileGetStream(in420, &s420, streamtypeVIDEO, 0), AVIERR_OK);
+        qdx::vfw::StreamHandle hs420(s420);
+        ASSERT_EQ(AVIFileGetStream(in422, &s422, streamtypeVIDEO, 0), AVIERR_OK);
+        qdx::vfw::StreamHandle hs422(s422);
+        ASSERT_EQ(AVIFileOpen(&out, mixed, OF_CREATE | OF_WRITE), AVIERR_OK);
+        qdx::vfw::FileHandle hout(out);
+        AVISTREAMINFO info;
+        ASSERT_EQ(AVIStreamInfo(s420, &info, sizeof info), AVIERR_OK);
+        info.dwLength = 0;
+        PAVISTREAM target = nullptr;
+        ASSERT_EQ(AVIFileCreateStream(out, &target, &info), AVIERR_OK);
+        qdx::vfw::StreamHandle htarget(target);
+        LONG formatSize = 0;
+        ASSERT_EQ(AVIStreamReadFormat(s420, 0, nullptr, &formatSize), AVIERR_OK);
+        std::vector<uint8_t> format(static_cast<size_t>(formatSize));
+        ASSERT_EQ(AVIStreamReadFormat(s420, 0, format.data(), &formatSize), AVIERR_OK);
+        ASSERT_EQ(AVIStreamSetFormat(target, 0, format.data(), formatSize), AVIERR_OK);
+        std::vector<uint8_t> sample(1 << 20);
+        for (LONG i = 0; i < 12; ++i) {
+            LONG bytes = 0;
+            ASSERT_EQ(AVIStreamRead(i % 2 ? s422 : s420, i, 1, sample.data(), LONG(sample.size()),
+                                    &bytes, nullptr),
+                      AVIERR_OK);
+            ASSERT_EQ(AVIStreamWrite(target, i, 1, sample.data(), i == 5 ? 0 : bytes,
+                                     i == 5 ? 0 : AVIIF_KEYFRAME, nullptr, nullptr),
+                      AVIERR_OK);
+        }
+    }
+    choose(9400);
+    const QString fromMixed = dir.file(QStringLiteral("from-mixed.avi"));
+    ASSERT_TRUE(compress(mixed, fromMixed, &transcoded));
+    EXPECT_EQ(transcoded, 7); // six 4:2:0 samples and the empty one
+    EXPECT_EQ(decodeComplaints(fromMixed), QByteArray());
+    const std::vector<LONG> sizes = sampleSizes(fromMixed);
+    ASSERT_EQ(sizes.size(), 12u);
+    for (size_t i = 0; i < 12; ++i)
+        EXPECT_EQ(sizes[i] == 0, i == 5) << i;
+    const std::vector<QByteArray> fromMixedPictures = decodedPictures(fromMixed, width, height);
+    ASSERT_EQ(fromMixedPictures.size(), 11u);
+    for (size_t i = 0, picture = 0; i < 12; ++i) {
+        if (i == 5)
+            continue;
+        // Each frame in its place: close to that frame of the source, exactly it when transcoded.
+        EXPECT_GT(qdx::vfw::test::psnr(fromMixedPictures[picture], original[i]), 30) << i;
+        if (i % 2 == 0) {
+            EXPECT_EQ(fromMixedPictures[picture], original[i]) << i;
+        }
+        ++picture;
+    }
+}
+
 // A recompression stopped half way, from its progress event or by a write that fails (a file-size
 // limit stands for a full disk), stops both threads, fails, and leaves no target and no partial
 // file; the events stop at the one that cancelled.
@@ -369,8 +579,11 @@ TEST_F(AviWriting, ARecompressionStoppedHalfWayLeavesNoTarget) {
     const QString target = dir.file(QStringLiteral("stopped.avi"));
     chooseCodec("MJPG");
     abortAt = 10;
+    const int64_t transcodedBefore = qdx::vfw::coefficientRecompressedSamples();
     EXPECT_FALSE(engine.ExtractFrames(0, 39, source, target));
     EXPECT_EQ(events.size(), 11u);
+    // Motion JPEG into Motion JPEG: the transcoding workers were the ones stopped.
+    EXPECT_GE(qdx::vfw::coefficientRecompressedSamples() - transcodedBefore, 10);
     EXPECT_EQ(events.back(), Event(39, 0, 9));
 
     abortAt = -1;
