@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include <jerror.h>
 #include <jpeglib.h>
 
 namespace qdx::vfw {
@@ -38,9 +40,27 @@ struct VectorDestination {
     std::vector<uint8_t>* out = nullptr;
 };
 
+// Grows the vector; false when memory runs out. No exception may cross libjpeg's C frames: a
+// failure is reported as libjpeg's own out-of-memory error instead.
+bool grow(std::vector<uint8_t>& bytes, size_t size) {
+    try {
+        bytes.resize(size);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+[[noreturn]] void outOfMemory(j_compress_ptr cinfo) {
+    cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+    cinfo->err->error_exit(reinterpret_cast<j_common_ptr>(cinfo));
+    std::abort(); // error_exit does not return
+}
+
 void initDestination(j_compress_ptr cinfo) {
     auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-    d->out->resize(std::max<size_t>(d->out->capacity(), 64 * 1024));
+    if (!grow(*d->out, std::max<size_t>(d->out->capacity(), 64 * 1024)))
+        outOfMemory(cinfo);
     d->pub.next_output_byte = d->out->data();
     d->pub.free_in_buffer = d->out->size();
 }
@@ -48,7 +68,8 @@ void initDestination(j_compress_ptr cinfo) {
 boolean emptyDestination(j_compress_ptr cinfo) {
     auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
     const size_t used = d->out->size();
-    d->out->resize(used * 2);
+    if (!grow(*d->out, used * 2))
+        outOfMemory(cinfo);
     d->pub.next_output_byte = d->out->data() + used;
     d->pub.free_in_buffer = d->out->size() - used;
     return TRUE;

@@ -501,7 +501,8 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
     EXPECT_EQ(decodeComplaints(rated), QByteArray());
     EXPECT_GT(meanPsnr(decodedPictures(rated, width, height), original), 20);
 
-    // A film of 4:2:0 samples (even frames) and 4:2:2 ones (odd frames), frame 5 dropped.
+    // A film of 4:2:0 samples (even frames) and 4:2:2 ones (odd frames), frame 5 dropped, frame
+    // 8 cut short (libjpeg warns: that sample goes through the decoder, which conceals the rest).
     const QString mixed = dir.file(QStringLiteral("mixed.avi"));
     {
         qdx::vfw::LibraryScope library;
@@ -537,7 +538,8 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
             ASSERT_EQ(AVIStreamRead(i % 2 ? s422 : s420, i, 1, sample.data(), LONG(sample.size()),
                                     &bytes, nullptr),
                       AVIERR_OK);
-            ASSERT_EQ(AVIStreamWrite(target, i, 1, sample.data(), i == 5 ? 0 : bytes,
+            ASSERT_EQ(AVIStreamWrite(target, i, 1, sample.data(),
+                                     i == 5 ? 0 : (i == 8 ? bytes / 2 : bytes),
                                      i == 5 ? 0 : AVIIF_KEYFRAME, nullptr, nullptr),
                       AVIERR_OK);
         }
@@ -545,7 +547,7 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
     choose(9400);
     const QString fromMixed = dir.file(QStringLiteral("from-mixed.avi"));
     ASSERT_TRUE(compress(mixed, fromMixed, &transcoded));
-    EXPECT_EQ(transcoded, 7); // six 4:2:0 samples and the empty one
+    EXPECT_EQ(transcoded, 6); // five whole 4:2:0 samples and the empty one
     EXPECT_EQ(decodeComplaints(fromMixed), QByteArray());
     const std::vector<LONG> sizes = sampleSizes(fromMixed);
     ASSERT_EQ(sizes.size(), 12u);
@@ -557,8 +559,10 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
         if (i == 5)
             continue;
         // Each frame in its place: close to that frame of the source, exactly it when transcoded.
-        EXPECT_GT(qdx::vfw::test::psnr(fromMixedPictures[picture], original[i]), 30) << i;
-        if (i % 2 == 0) {
+        if (i != 8) {
+            EXPECT_GT(qdx::vfw::test::psnr(fromMixedPictures[picture], original[i]), 30) << i;
+        }
+        if (i % 2 == 0 && i != 8) {
             EXPECT_EQ(fromMixedPictures[picture], original[i]) << i;
         }
         ++picture;
