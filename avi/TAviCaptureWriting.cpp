@@ -94,6 +94,8 @@ BITMAPINFOHEADER thirtyTwoBitRequest(PAVISTREAM stream) {
 }
 
 PGETFRAME openGetter(PAVISTREAM stream) {
+    // Its frames are decoded on a thread of the recompression pipeline's own.
+    const qdx::vfw::PipelineCoding coding;
     const BITMAPINFOHEADER wanted = thirtyTwoBitRequest(stream);
     if (wanted.biWidth > 0 && wanted.biHeight > 0)
         if (PGETFRAME getter = AVIStreamGetFrameOpen(stream, &wanted))
@@ -284,14 +286,19 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
         return finished && out.commit();
     }
 
-    // 9, 10. The compressed stream over the target, fed uncompressed DIBs.
-    if (AVIMakeCompressedStream(&h.compressed, h.targetStream, h.options) != AVIERR_OK) {
-        AVISaveOptionsFree(1, chosen);
-        return false;
+    // 9, 10. The compressed stream over the target, fed uncompressed DIBs (by the decoding
+    // threads of the recompression pipeline below, beside which its encoder works; it opens
+    // when its format is set).
+    {
+        const qdx::vfw::PipelineCoding coding;
+        if (AVIMakeCompressedStream(&h.compressed, h.targetStream, h.options) != AVIERR_OK) {
+            AVISaveOptionsFree(1, chosen);
+            return false;
+        }
+        if (AVIStreamSetFormat(h.compressed, 0, m_dibHeader.data(), LONG(m_dibHeader.size())) !=
+            AVIERR_OK)
+            return false;
     }
-    if (AVIStreamSetFormat(h.compressed, 0, m_dibHeader.data(), LONG(m_dibHeader.size())) !=
-        AVIERR_OK)
-        return false;
 
     // 11. The first progress event.
     if (raiseFrameProgress(progressMax, progressMin, framingValue))

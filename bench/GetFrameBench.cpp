@@ -1,6 +1,8 @@
 // Frame fetching of the AVI layer: getframe_bench FILM THREADS sequential|random
 //  sequential: AVIStreamGetFrame for every frame in order, as the frame viewer steps through a
 //              film; prints the frame count, the time and the frame rate.
+//  pictures:   the same without the conversion of the decoded pictures to DIBs.
+//  convert:    the conversion alone, of the first picture, as many times as the film has frames.
 //  random:     200 jumps to random frames (fixed seed); prints for the worst jump how many samples
 //              were decoded and the film's longest group of pictures, and the mean and worst time
 //              of a jump.
@@ -21,7 +23,8 @@ using namespace qdx::vfw;
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc != 4) {
-        std::fprintf(stderr, "usage: getframe_bench FILM THREADS sequential|random\n");
+        std::fprintf(stderr,
+                     "usage: getframe_bench FILM THREADS sequential|pictures|convert|random\n");
         return 2;
     }
     setDecoderThreads(std::atoi(argv[2]));
@@ -56,6 +59,37 @@ int main(int argc, char** argv) {
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
         std::printf("frames %d seconds %.3f fps %.1f decoded %lld\n", int(length), seconds,
                     length / seconds, static_cast<long long>(impl->counters().samplesDecoded));
+        return 0;
+    }
+    if (std::strcmp(argv[3], "pictures") == 0) {
+        // The decoding alone: every frame's decoded picture, without its conversion to a DIB.
+        for (LONG i = 0; i < length; ++i)
+            if (!impl || !impl->picture(i)) {
+                std::fprintf(stderr, "getframe_bench: picture %d missing\n", int(i));
+                return 1;
+            }
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        std::printf("pictures %d seconds %.3f fps %.1f\n", int(length), seconds, length / seconds);
+        return 0;
+    }
+    if (std::strcmp(argv[3], "convert") == 0) {
+        // The conversion alone: the first picture converted to a 24-bit DIB as many times as the
+        // film has frames.
+        const AVFrame* first = impl ? impl->picture(0) : nullptr;
+        if (!first) {
+            std::fprintf(stderr, "getframe_bench: no picture\n");
+            return 1;
+        }
+        FramePtr picture = makeFrame();
+        av_frame_ref(picture.get(), first);
+        FrameConverter converter(impl->outputHeader());
+        std::vector<uint8_t> dib;
+        timer.restart();
+        for (LONG i = 0; i < length; ++i)
+            converter.convert(picture.get(), dib);
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        std::printf("conversions %d seconds %.3f per_frame_ms %.3f\n", int(length), seconds,
+                    seconds * 1000 / length);
         return 0;
     }
     // The longest distance between key frames.

@@ -227,8 +227,9 @@ FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEAD
     }
 
     g->m_out = FrameConverter::normalised(target);
-    g->m_decoder = VideoDecoder::open(*format, info.fccHandler,
-                                      threads >= 0 ? threads : decoderThreads(), error);
+    if (threads < 0)
+        threads = pipelineCodingThreads(decoderThreads());
+    g->m_decoder = VideoDecoder::open(*format, info.fccHandler, threads, error);
     if (!g->m_decoder)
         return fail(nullptr);
     g->m_converter = std::make_unique<FrameConverter>(g->m_out);

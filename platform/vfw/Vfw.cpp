@@ -372,6 +372,22 @@ QString partialPathFor(const QString& path) {
            QStringLiteral(".partial-") + QUuid::createUuid().toString(QUuid::Id128) + suffix;
 }
 
+namespace {
+thread_local bool inPipelineCoding = false;
+} // namespace
+
+PipelineCoding::PipelineCoding() : m_previous(inPipelineCoding) {
+    inPipelineCoding = true;
+}
+
+PipelineCoding::~PipelineCoding() {
+    inPipelineCoding = m_previous;
+}
+
+int pipelineCodingThreads(int threads) {
+    return inPipelineCoding && threads > 0 ? std::max(1, threads / 2) : threads;
+}
+
 void setCodecThreads(int threads) {
     setDecoderThreads(threads);
     setEncoderThreads(threads);

@@ -175,7 +175,6 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
     c->framerate = av_inv_q(frameTime);
     c->codec_tag = compressor->fourcc;
     c->max_b_frames = 0;
-    c->thread_count = encoderThreads();
     c->sample_aspect_ratio = AVRational{1, 1};
 
     const bool keyFrames = (options.dwFlags & AVICOMPRESSF_KEYFRAMES) && options.dwKeyFrameEvery;
@@ -188,6 +187,8 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
     const DWORD quality =
         options.dwQuality <= 10000 ? options.dwQuality : compressor->defaultQuality;
     const QByteArray name(compressor->encoder);
+    c->thread_count = name == "mjpeg" || name == "mpeg4" ? pipelineCodingThreads(encoderThreads())
+                                                         : encoderThreads();
     if (dataRate) {
         c->bit_rate = int64_t(options.dwBytesPerSecond) * 8;
         c->rc_max_rate = 0;
