@@ -334,21 +334,15 @@ bool MjpegTranscoder::transcode(const uint8_t* sample, size_t size, std::vector<
     requantise(coefficients);
 
     jpeg_copy_critical_parameters(&src, &dst);
-    // The target's tables, in the slots the components name (shared tables written once).
+    // The target's tables: luma in slot 0, chroma in slot 1, Cr in slot 2 only when its table
+    // differs from Cb's (a shared table is written once).
     for (int c = 0; c < 3; ++c) {
         unsigned int table[64];
         for (size_t k = 0; k < 64; ++k)
             table[k] = m_target.tables[size_t(c)][k];
-        const int slot = c == 0 ? 0 : 1;
+        const int slot = c == 0 ? 0 : (c == 2 && m_target.tables[2] != m_target.tables[1] ? 2 : 1);
         jpeg_add_quant_table(&dst, slot, table, 100, TRUE);
         dst.comp_info[c].quant_tbl_no = slot;
-    }
-    if (m_target.tables[1] != m_target.tables[2]) {
-        unsigned int table[64];
-        for (size_t k = 0; k < 64; ++k)
-            table[k] = m_target.tables[2][k];
-        jpeg_add_quant_table(&dst, 2, table, 100, TRUE);
-        dst.comp_info[2].quant_tbl_no = 2;
     }
     dst.optimize_coding = m_optimise ? TRUE : FALSE;
     dst.write_JFIF_header = TRUE;
