@@ -70,11 +70,13 @@ $(TSAN_DIR)/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DQDX_TSAN=ON -DQDX_BENCH=OFF
 
-# The recording thread and its owner under ThreadSanitizer.
+# The recording thread and its owner, and the recompression pipeline's threads (through qdx),
+# under ThreadSanitizer.
 tsan-test: deps $(TSAN_DIR)/build.ninja
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target avi_recording_tests
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target avi_recording_tests qdx
 	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 		./tests/avi_recording_tests
+	tests/tsan/recompress.sh $(TSAN_DIR)/bin/qdx
 
 $(FUZZ_DIR)/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

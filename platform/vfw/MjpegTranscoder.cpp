@@ -254,9 +254,20 @@ MjpegTranscoder::MjpegTranscoder(const Target& target, int width, int height, bo
 
 MjpegTranscoder::~MjpegTranscoder() = default;
 
-// Also built for AVX2, chosen at run time where the processor has it (twice the lanes).
-__attribute__((target_clones("avx2", "default"))) void
-MjpegTranscoder::requantise(void* coefficients) {
+// Also built for AVX2, chosen at run time where the processor has it (twice the lanes). Not
+// under ThreadSanitizer: it instruments the resolver that picks the clone, which the dynamic
+// loader runs before the sanitizer's runtime is up (the program then crashes at start).
+#if defined(__SANITIZE_THREAD__)
+#define QDX_NO_CLONES
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QDX_NO_CLONES
+#endif
+#endif
+#ifndef QDX_NO_CLONES
+__attribute__((target_clones("avx2", "default")))
+#endif
+void MjpegTranscoder::requantise(void* coefficients) {
     jpeg_decompress_struct& src = m_codec->src;
     auto* arrays = static_cast<jvirt_barray_ptr*>(coefficients);
     for (int c = 0; c < 3; ++c) {
