@@ -24,20 +24,11 @@ constexpr bool kOptimiseHuffman = true;
 
 // The size of a Motion JPEG stream's frames; nullopt for streams of another codec.
 std::optional<std::pair<int, int>> mjpegFrameSize(PAVISTREAM stream) {
-    LONG size = 0;
-    if (!stream ||
-        AVIStreamReadFormat(stream, AVIStreamStart(stream), nullptr, &size) != AVIERR_OK ||
-        size < LONG(sizeof(BITMAPINFOHEADER)))
+    const std::optional<VideoFormat> format =
+        stream ? VideoFormat::ofStream(stream, nullptr) : std::nullopt;
+    if (!format || FourccMap::codecOf(format->compression()) != AV_CODEC_ID_MJPEG)
         return std::nullopt;
-    std::vector<uint8_t> format(static_cast<size_t>(size));
-    if (AVIStreamReadFormat(stream, AVIStreamStart(stream), format.data(), &size) != AVIERR_OK ||
-        size < LONG(sizeof(BITMAPINFOHEADER)))
-        return std::nullopt;
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, format.data(), sizeof header);
-    if (FourccMap::codecOf(header.biCompression) != AV_CODEC_ID_MJPEG)
-        return std::nullopt;
-    return std::pair<int, int>(header.biWidth, std::abs(header.biHeight));
+    return std::pair<int, int>(format->width(), format->height());
 }
 
 } // namespace
