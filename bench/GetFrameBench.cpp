@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         FramePtr picture = makeFrame();
         av_frame_ref(picture.get(), first);
         FrameConverter converter(impl->outputHeader());
-        std::vector<uint8_t> dib;
+        DibBytes dib;
         timer.restart();
         for (LONG i = 0; i < length; ++i)
             converter.convert(picture.get(), dib);

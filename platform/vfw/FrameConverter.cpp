@@ -142,7 +142,7 @@ QImage FrameConverter::toImage(const AVFrame* frame) {
 }
 
 bool FrameConverter::writeImage(const QImage& picture, const BITMAPINFOHEADER& target,
-                                std::vector<uint8_t>& out) {
+                                DibBytes& out) {
     if (!supports(target) || picture.isNull())
         return false;
     const int width = target.biWidth;
@@ -183,7 +183,17 @@ bool FrameConverter::writeImage(const QImage& picture, const BITMAPINFOHEADER& t
     return true;
 }
 
-bool FrameConverter::convert(const AVFrame* frame, std::vector<uint8_t>& out) {
+bool FrameConverter::throughOwnLoop(const AVFrame* frame) const {
+    const int bits = m_target.biBitCount;
+    return (bits == 24 || bits == 32) && frame->width == m_width && frame->height == m_height &&
+           directRgbPicture(frame);
+}
+
+bool FrameConverter::convertsQuickly(const AVFrame* frame) const {
+    return throughOwnLoop(frame) && yuvToRgbAvailable(YuvToRgbPath::Avx512);
+}
+
+bool FrameConverter::convert(const AVFrame* frame, DibBytes& out) {
     const int bits = m_target.biBitCount;
     const bool bottomUp = m_target.biHeight > 0;
     if (bits <= 8) {
@@ -204,8 +214,7 @@ bool FrameConverter::convert(const AVFrame* frame, std::vector<uint8_t>& out) {
     else if (bits == 16)
         format = masks ? AV_PIX_FMT_RGB565LE : AV_PIX_FMT_RGB555LE;
     const int stride = int(qdx::dibStride(m_width, bits));
-    if ((bits == 24 || bits == 32) && frame->width == m_width && frame->height == m_height &&
-        directRgbPicture(frame)) {
+    if (throughOwnLoop(frame)) {
         // The common case, unscaled BT.601 pictures, goes through our own vector loops.
         uint8_t* bits0 = out.data() + headerBytes;
         uint8_t* top = bottomUp ? bits0 + ptrdiff_t(m_height - 1) * stride : bits0;

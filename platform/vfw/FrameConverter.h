@@ -5,6 +5,7 @@
 // through the picture routines' palettes. Rows bottom-up, or top-down for a negative height.
 
 #include "platform/core/Dib.h"
+#include "platform/vfw/DibBytes.h"
 #include "platform/vfw/FfmpegHandles.h"
 
 #include <QImage>
@@ -25,17 +26,20 @@ public:
 
     // Writes the packed DIB of `frame` scaled to the target size into `out`. False when libswscale
     // cannot convert the frame's pixel format.
-    bool convert(const AVFrame* frame, std::vector<uint8_t>& out);
+    bool convert(const AVFrame* frame, DibBytes& out);
+    // True when `frame` converts through our AVX-512 loop (about 0.12 ms a 720p frame), which
+    // costs less than handing it to another thread.
+    bool convertsQuickly(const AVFrame* frame) const;
     // The frame as a 32-bit picture of the target size (the preview and low depths use it).
     QImage toImage(const AVFrame* frame);
     // Writes a picture as a packed DIB of the target layout (any supported depth), scaling it to
     // the target size when it differs.
-    static bool writeImage(const QImage& picture, const BITMAPINFOHEADER& target,
-                           std::vector<uint8_t>& out);
+    static bool writeImage(const QImage& picture, const BITMAPINFOHEADER& target, DibBytes& out);
 
     const BITMAPINFOHEADER& target() const { return m_target; }
 
 private:
+    bool throughOwnLoop(const AVFrame* frame) const;
     bool scale(const AVFrame* frame, AVPixelFormat format, uint8_t* bits, int stride, bool flip);
 
     BITMAPINFOHEADER m_target;

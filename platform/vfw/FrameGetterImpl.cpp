@@ -51,14 +51,14 @@ struct FrameGetterImpl::ReadAhead {
     static constexpr LONG kDepth = 4;
 
     struct Result {
-        std::vector<uint8_t> dib; // empty: the frame could not be had
+        DibBytes dib; // empty: the frame could not be had
     };
 
     std::unique_ptr<FrameGetterImpl> getters[2];
     std::mutex mutex;
     std::condition_variable changed;
     std::map<LONG, Result> ready;
-    std::vector<std::vector<uint8_t>> spare;
+    std::vector<DibBytes> spare;
     const LONG first; // worker k decodes first + k, first + k + 2, ...
     LONG next;        // the frame the owner takes next
     const LONG end;
@@ -128,7 +128,7 @@ struct FrameGetterImpl::ReadAhead {
     }
 
     // Waits for the frame at the position (the next one) and moves it into `into`.
-    bool take(LONG position, std::vector<uint8_t>& into) {
+    bool take(LONG position, DibBytes& into) {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return ready.count(position) > 0; });
         Result result = std::move(ready[position]);
@@ -229,6 +229,7 @@ FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEAD
     g->m_out = FrameConverter::normalised(target);
     if (threads < 0)
         threads = pipelineCodingThreads(decoderThreads());
+    g->m_decoderThreads = threads;
     g->m_decoder = VideoDecoder::open(*format, info.fccHandler, threads, error);
     if (!g->m_decoder)
         return fail(nullptr);
@@ -276,7 +277,10 @@ void* FrameGetterImpl::frame(LONG position) {
     if (!pictureFor(position))
         return nullptr;
     bool converted;
-    if (stepping && m_pipeline && position + 1 < m_end) {
+    // With a one-thread decoder, a picture our AVX-512 loop converts is converted here: the
+    // hand-over to the job thread and the picture read from the other core's cache cost more.
+    const bool here = m_decoderThreads == 1 && m_converter->convertsQuickly(m_current.get());
+    if (stepping && m_pipeline && position + 1 < m_end && !here) {
         // Stepping forward: the picture is converted on the job thread while this thread decodes
         // the next one, so the caller waits for the longer of the two instead of both.
         av_frame_unref(m_converting.get());

@@ -14,10 +14,11 @@
 // from it, so the decoder starts one group earlier for them).
 //
 // Large pictures met while stepping forward are converted to the DIB on a job thread while the
-// next one decodes. Films of an all-intra codec stepped through with decoders allowed more than
-// one thread are read ahead instead by two decoders of their own on two threads, taking turns
-// (FFmpeg's decoders of those codecs use one thread whatever they are given); a jump ends the
-// read-ahead. The getter is used by one thread at a time.
+// next one decodes (with a one-thread decoder, not those the AVX-512 loop converts: for them the
+// hand-over costs more than it saves). Films of an all-intra codec stepped through with decoders
+// allowed more than one thread are read ahead instead by two decoders of their own on two threads,
+// taking turns (FFmpeg's decoders of those codecs use one thread whatever they are given); a jump
+// ends the read-ahead. The getter is used by one thread at a time.
 
 #include "platform/vfw/AviObjects.h"
 #include "platform/vfw/FrameConverter.h"
@@ -99,13 +100,14 @@ private:
     LONG m_start = 0;
     BITMAPINFOHEADER m_out;
     bool m_storedLayout = false; // uncompressed frames returned as stored
-    std::vector<uint8_t> m_dib;
+    DibBytes m_dib;
     std::vector<uint8_t> m_sample;
     LONG m_delivered = -1;
     LONG m_lastAsked = -2;
     Counters m_counters;
 
     std::unique_ptr<VideoDecoder> m_decoder;
+    int m_decoderThreads = 0; // as opened (0: FFmpeg's choice)
     std::unique_ptr<FrameConverter> m_converter;
     std::unique_ptr<JobThread> m_pipeline; // converts while the next picture decodes
     struct ReadAhead;

@@ -41,10 +41,14 @@ public:
     VideoDecoder& operator=(const VideoDecoder&) = delete;
     ~VideoDecoder();
 
-private:
-    VideoDecoder() = default;
-    int collect();
+    struct PicturePool;
 
+private:
+    VideoDecoder();
+    int collect();
+    static int getPicture(AVCodecContext* c, AVFrame* frame, int flags);
+
+    std::unique_ptr<PicturePool> m_pictures; // outlives the context, whose threads take from it
     CodecContextPtr m_context;
     PacketPtr m_packet;
     FramePtr m_taken;

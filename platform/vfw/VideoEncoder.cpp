@@ -405,7 +405,7 @@ bool VideoEncoder::encodePicture(AVFrame* prepared, LONG position) {
 bool VideoEncoder::encodeImage(const QImage& picture, LONG position) {
     if (picture.isNull())
         return false;
-    std::vector<uint8_t> dib;
+    DibBytes dib;
     BITMAPINFOHEADER layout = m_input.header();
     if (layout.biCompression == BI_ALPHABITFIELDS)
         layout.biCompression = BI_BITFIELDS;

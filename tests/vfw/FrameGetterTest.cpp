@@ -253,6 +253,46 @@ TEST(FrameGetter, LargeIntraFramesAreReadAheadByTwoDecoders) {
             << "frame " << i;
 }
 
+// Pictures of a megabyte and more are decoded into the decoder's own pool, one block per
+// picture in FFmpeg's layout: with frame threads (H.264), B-frames (MPEG-4) and full-range 4:2:0
+// (Motion JPEG), stepping and jumping, every frame is still ffmpeg's picture.
+TEST(FrameGetter, LargePicturesAreDecodedIntoTheDecodersOwnPool) {
+    const std::pair<const char*, QStringList> films[] = {
+        {"h264", {"-c:v", "libx264", "-g", "6", "-bf", "3", "-crf", "24"}},
+        {"mpeg4", {"-c:v", "mpeg4", "-g", "6", "-bf", "2", "-q:v", "4"}},
+        {"mjpeg", {"-c:v", "mjpeg", "-q:v", "3"}},
+    };
+    const int frames = 14;
+    const int threads = decoderThreads();
+    for (const auto& [name, arguments] : films) {
+        qdx::test::TempDir dir;
+        const QString path = dir.file(QStringLiteral("film.avi"));
+        QStringList args = arguments;
+        args << QStringLiteral("-frames:v") << QString::number(frames);
+        ASSERT_EQ(makeFilm(path, QStringLiteral("testsrc2=size=1024x768:rate=25"), args),
+                  QString());
+        const std::vector<QByteArray> reference = ffmpegFrames(path, 1024, 768);
+        ASSERT_EQ(reference.size(), size_t(frames)) << name;
+        StreamHandle stream(DemuxedStream::open(path));
+        ASSERT_TRUE(stream);
+        setDecoderThreads(2);
+        GetterHandle getter(AVIStreamGetFrameOpen(stream.get(), nullptr));
+        std::unique_ptr<FrameGetterImpl> pictures(FrameGetterImpl::create(stream.get(), nullptr));
+        setDecoderThreads(threads);
+        ASSERT_TRUE(getter && pictures);
+        for (LONG i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 3, 12, 0, 7})
+            ASSERT_GT(psnr(dibToBgr24(AVIStreamGetFrame(getter.get(), i)), reference[size_t(i)]),
+                      40.0)
+                << name << " frame " << i;
+        for (LONG i : {0, 5, 13}) {
+            const AVFrame* picture = pictures->picture(i);
+            ASSERT_NE(picture, nullptr) << name;
+            EXPECT_NE(picture->buf[0], nullptr) << name;
+            EXPECT_EQ(picture->buf[1], nullptr) << name << ": planes in buffers of their own";
+        }
+    }
+}
+
 // A frame getter asked for another layout gives it: 32 and 16 bits, top-down rows, 8 bits with a
 // colour table, another size.
 TEST(FrameGetter, WantedLayoutsAreHonoured) {

@@ -152,4 +152,56 @@ TEST(YuvToRgb, AgreesWithLibswscaleWithinTwoSteps) {
     }
 }
 
+// The scalar, AVX2 and AVX-512 conversions give the same bytes (those the processor has), on an
+// odd size (a scalar tail on every row, a last row without its pair under the same chroma row),
+// in both chroma layouts and ranges, every RGB layout and both row directions, writing nothing
+// past a row's pixels.
+TEST(YuvToRgb, EveryPathGivesTheSameBytes) {
+    using qdx::vfw::RgbLayout;
+    using qdx::vfw::YuvToRgbPath;
+    const int width = 101;
+    const int height = 7;
+    const int chromaWidth = (width + 1) / 2;
+    std::mt19937 random(5);
+    for (bool half : {true, false}) {
+        const int chromaRows = half ? (height + 1) / 2 : height;
+        std::vector<uint8_t> y(size_t(width) * height), u(size_t(chromaWidth) * chromaRows),
+            v(u.size());
+        for (auto* plane : {&y, &u, &v})
+            for (uint8_t& c : *plane)
+                c = uint8_t(random());
+        // The extremes, where the 16-bit sums could saturate.
+        for (int i = 0; i < 8; ++i) {
+            y[size_t(i)] = i % 2 ? 255 : 0;
+            u[size_t(i)] = i % 4 < 2 ? 255 : 0;
+            v[size_t(i)] = i % 4 < 2 ? 0 : 255;
+        }
+        for (bool full : {false, true}) {
+            const qdx::vfw::YuvSource source{y.data(),    u.data(), v.data(), width, chromaWidth,
+                                             chromaWidth, width,    height,   half,  full};
+            for (RgbLayout layout : {RgbLayout::Bgr24, RgbLayout::Rgb24, RgbLayout::Bgrx32}) {
+                const int bytes = layout == RgbLayout::Bgrx32 ? 4 : 3;
+                const ptrdiff_t step = ptrdiff_t(width) * bytes + 3;
+                for (bool bottomUp : {false, true}) {
+                    auto convert = [&](YuvToRgbPath path) {
+                        std::vector<uint8_t> rows(size_t(step) * height, 0xA5);
+                        uint8_t* first = bottomUp ? rows.data() + (height - 1) * step : rows.data();
+                        qdx::vfw::yuvToRgb(source, first, bottomUp ? -step : step, layout, path);
+                        return rows;
+                    };
+                    const std::vector<uint8_t> scalar = convert(YuvToRgbPath::Scalar);
+                    for (ptrdiff_t row = 0; row < height; ++row)
+                        ASSERT_EQ(scalar[size_t(row * step + step - 1)], 0xA5);
+                    for (YuvToRgbPath path : {YuvToRgbPath::Avx2, YuvToRgbPath::Avx512}) {
+                        if (qdx::vfw::yuvToRgbAvailable(path)) {
+                            ASSERT_TRUE(convert(path) == scalar)
+                                << int(path) << " " << half << full << int(layout) << bottomUp;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 } // namespace
