@@ -2,9 +2,12 @@
 # The recompression pipeline's threads under ThreadSanitizer: qdx (built with it) recompresses
 # small films that ffmpeg makes here (outside the sanitized process, whose fork TSan cannot take)
 # with two threads: Motion JPEG through the coefficient transcoders taking turns, MPEG-4 through
-# the decoding and encoding threads, Motion JPEG into MPEG-4 through the twin decoders, and a
-# direct stream copy. Any report stops qdx with an error (halt_on_error); each target must then
-# hold every frame. Usage: recompress.sh QDX
+# the decoding and encoding threads, Motion JPEG into MPEG-4 through the twin decoders, a direct
+# stream copy, and Motion JPEG pictures of a megabyte and more, which come from each decoder's own
+# pool and are given back on the encoder's thread. (FFmpeg's frame threads cannot be judged here:
+# libavcodec is not built with the sanitizer, and TSan reports its buffers handed between them.)
+# Any report stops qdx with an error (halt_on_error); each target must then hold every frame.
+# Usage: recompress.sh QDX
 set -euo pipefail
 qdx=$(cd "$(dirname "${1:?qdx built with ThreadSanitizer}")" && pwd)/$(basename "$1")
 work=$(mktemp -d)
@@ -15,6 +18,8 @@ ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i s
     -frames:v 40 -t 1.6 -c:v mjpeg -q:v 3 -c:a pcm_s16le "$work/mjpeg.avi"
 ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 40 \
     -c:v mpeg4 -q:v 4 -bf 2 -g 12 "$work/mpeg4.avi"
+ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=1024x768:rate=25 -frames:v 12 \
+    -c:v mjpeg -q:v 3 "$work/large.avi"
 frames() {
     ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
         -of csv=p=0 "$1"
@@ -35,3 +40,4 @@ run 40 "$work/a.avi" compress "$work/mjpeg.avi" "$work/a.avi" --codec MJPG --qua
 run 40 "$work/b.avi" compress "$work/mpeg4.avi" "$work/b.avi" --codec XVID --quality 90
 run 40 "$work/c.avi" compress "$work/mjpeg.avi" "$work/c.avi" --codec XVID --quality 90
 run 24 "$work/d.avi" copy "$work/mpeg4.avi" 5 28 "$work/d.avi" --codec copy
+run 12 "$work/e.avi" compress "$work/large.avi" "$work/e.avi" --codec XVID --quality 90
