@@ -3,7 +3,6 @@
 #include <immintrin.h>
 
 #include <cstring>
-#include <tuple>
 
 namespace qdx::vfw {
 
@@ -295,32 +294,25 @@ void yuvToRgb(const YuvSource& in, uint8_t* first, ptrdiff_t stride, RgbLayout l
 void yuvToRgb(const YuvSource& in, uint8_t* first, ptrdiff_t stride, RgbLayout layout,
               YuvToRgbPath path) {
     const Coefficients& c = in.fullRange ? kFull : kLimited;
-    auto rowOf = [&](int row) {
+    // The AVX-512 loop takes two rows a step where they share a chroma row.
+    const int step = path == YuvToRgbPath::Avx512 && in.verticalHalf ? 2 : 1;
+    for (int row = 0; row < in.height; row += step) {
         const int chromaRow = in.verticalHalf ? row / 2 : row;
-        return std::tuple(
-            in.y + ptrdiff_t(row) * in.yStride, in.u + ptrdiff_t(chromaRow) * in.uStride,
-            in.v + ptrdiff_t(chromaRow) * in.vStride, first + ptrdiff_t(row) * stride);
-    };
-    if (path == YuvToRgbPath::Avx512) {
-        // Two rows a step where they share a chroma row.
-        const int step = in.verticalHalf ? 2 : 1;
-        for (int row = 0; row < in.height; row += step) {
-            const auto [y, u, v, out] = rowOf(row);
-            const bool pair = step == 2 && row + 1 < in.height;
-            const uint8_t* y1 = pair ? y + in.yStride : nullptr;
-            uint8_t* out1 = pair ? out + stride : nullptr;
-            const int done = vectorRows512(y, y1, u, v, in.width, out, out1, layout, c);
-            scalarRow(y, u, v, done, in.width, out, layout, c);
-            if (pair)
-                scalarRow(y1, u, v, done, in.width, out1, layout, c);
-        }
-        return;
-    }
-    for (int row = 0; row < in.height; ++row) {
-        const auto [y, u, v, out] = rowOf(row);
-        const int done =
-            path == YuvToRgbPath::Avx2 ? vectorRow(y, u, v, 0, in.width, out, layout, c) : 0;
+        const uint8_t* y = in.y + ptrdiff_t(row) * in.yStride;
+        const uint8_t* u = in.u + ptrdiff_t(chromaRow) * in.uStride;
+        const uint8_t* v = in.v + ptrdiff_t(chromaRow) * in.vStride;
+        uint8_t* out = first + ptrdiff_t(row) * stride;
+        const bool pair = step == 2 && row + 1 < in.height;
+        const uint8_t* y1 = pair ? y + in.yStride : nullptr;
+        uint8_t* out1 = pair ? out + stride : nullptr;
+        int done = 0;
+        if (path == YuvToRgbPath::Avx512)
+            done = vectorRows512(y, y1, u, v, in.width, out, out1, layout, c);
+        else if (path == YuvToRgbPath::Avx2)
+            done = vectorRow(y, u, v, 0, in.width, out, layout, c);
         scalarRow(y, u, v, done, in.width, out, layout, c);
+        if (pair)
+            scalarRow(y1, u, v, done, in.width, out1, layout, c);
     }
 }
 
