@@ -3,9 +3,9 @@
 #include "app/TFormPrincipal.h"
 #include "app/TShellTreeView.h"
 #include "app/TThreadPreencheTela.h"
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/TStatusBar.h"
 #include "shared/ArquivosImagem.h"
+#include "ui/ErrorRoute.h"
+#include "ui/TStatusBar.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #include "app/TFormImagem.h"
 
 #include "app/TFormPrincipal.h"
-#include "app/ui/ErrorRoute.h"
 #include "platform/core/Prompts.h"
+#include "ui/ErrorRoute.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>

@@ -1,15 +1,6 @@
 #include "app/TFormPrincipal.h"
 
 #include "app/TFormExplorer.h"
-#include "app/hotkeys/THotKeyManager.h"
-#include "app/trayicon/TTaskBarIcon.h"
-#include "app/ui/ApagarTemporarios.h"
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/HelpWindow.h"
-#include "app/ui/InternetState.h"
-#include "app/ui/ShortcutKeys.h"
-#include "app/ui/TStatusBar.h"
-#include "app/ui/WindowSystem.h"
 #include "avi/TAviCapture.h"
 #include "dialogs/TFormErro.h"
 #include "editor/FilmCommands.h"
@@ -18,6 +9,15 @@
 #include "shared/Configuracoes.h"
 #include "shared/ShortcutText.h"
 #include "shared/SoftwareKey.h"
+#include "ui/ApagarTemporarios.h"
+#include "ui/ErrorRoute.h"
+#include "ui/HelpWindow.h"
+#include "ui/InternetState.h"
+#include "ui/ShortcutKeys.h"
+#include "ui/THotKeyManager.h"
+#include "ui/TStatusBar.h"
+#include "ui/TTaskBarIcon.h"
+#include "ui/WindowSystem.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/ui/TSkinData.h"
-#include "app/ui/TSkinStore.h"
 #include "dialogs/TJanelaPrincipal.h"
 #include "editor/EditorHost.h"
 #include "platform/core/Prompts.h"
 #include "platform/core/TBitmap.h"
+#include "ui/TSkinData.h"
+#include "ui/TSkinStore.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -1,11 +1,9 @@
 // The commands of the main window: menus, tool bar, tray menu and hot keys.
 
-#include "app/PictureSource.h"
 #include "app/TFormExplorer.h"
 #include "app/TFormImagem.h"
 #include "app/TFormPrincipal.h"
 #include "app/TSplashF.h"
-#include "app/ui/HelpWindow.h"
 #include "avi/TAviCapture.h"
 #include "dialogs/TFormConfiguracao.h"
 #include "dialogs/TFormErro.h"
@@ -15,6 +13,8 @@
 #include "shared/ArquivosImagem.h"
 #include "shared/ConfiguracoesVideo.h"
 #include "shared/Mensagens.h"
+#include "ui/HelpWindow.h"
+#include "ui/PictureSource.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -24,7 +24,7 @@
 #include <QProgressBar>
 #include <QToolBar>
 
-#include "app/ui/TStatusBar.h"
+#include "ui/TStatusBar.h"
 
 void TFormPrincipal::AbrirClick(QObject*) {
     const std::optional<QString> path = qdx::prompts().openFile(OpenPictureDialog);

@@ -3,11 +3,11 @@
 
 #include "app/TFormPrincipal.h"
 #include "app/TSplashF.h"
-#include "app/ui/QtPrompts.h"
-#include "app/ui/QuadrixApplication.h"
 #include "platform/core/AppFolder.h"
 #include "platform/vfwdialog/CompressorDialog.h"
 #include "shared/Configuracoes.h"
+#include "ui/QtPrompts.h"
+#include "ui/QuadrixApplication.h"
 
 #include <QScreen>
 #include <QThread>

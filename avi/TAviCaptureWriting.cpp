@@ -4,6 +4,7 @@
 // as raw samples into sound files; MergeStreams puts one file's video and another's sound together.
 
 #include "avi/TAviCapture.h"
+#include "platform/codec/CodecThreads.h"
 
 #include "avi/FilmTarget.h"
 

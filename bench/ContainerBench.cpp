@@ -7,6 +7,7 @@
 //         lengths shows the work is linear).
 //  write: writes FRAMES uncompressed 1280x720 24-bit frames; prints milliseconds and MB/s.
 
+#include "platform/avifile/RiffAviWriter.h"
 #include "platform/vfw/Vfw.h"
 
 #include <QCoreApplication>

@@ -8,8 +8,9 @@
 //              of a jump.
 // THREADS is the decoder's thread count (0: FFmpeg chooses), to compare with ffmpeg -threads N.
 
+#include "platform/codec/CodecThreads.h"
+#include "platform/codec/VideoDecoder.h"
 #include "platform/vfw/FrameGetterImpl.h"
-#include "platform/vfw/VideoDecoder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

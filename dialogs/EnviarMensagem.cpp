@@ -1,9 +1,9 @@
 #include "dialogs/EnviarMensagem.h"
 
-#include "app/ui/InternetState.h"
 #include "dialogs/SmtpClient.h"
 #include "platform/core/AppFolder.h"
 #include "shared/SoftwareKey.h"
+#include "ui/InternetState.h"
 
 #include <QUuid>
 

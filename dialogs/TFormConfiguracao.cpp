@@ -1,14 +1,14 @@
 #include "dialogs/TFormConfiguracao.h"
 
-#include "app/hotkeys/THotKeyManager.h"
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/ShortcutKeys.h"
 #include "dialogs/TFormSelecionaPasta.h"
 #include "dialogs/THotKey.h"
 #include "shared/Configuracoes.h"
 #include "shared/CoresImagem.h"
 #include "shared/Mensagens.h"
 #include "shared/ShortcutText.h"
+#include "ui/ErrorRoute.h"
+#include "ui/ShortcutKeys.h"
+#include "ui/THotKeyManager.h"
 
 #include <QAction>
 #include <QCheckBox>

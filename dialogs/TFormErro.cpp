@@ -1,7 +1,5 @@
 #include "dialogs/TFormErro.h"
 
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/QtPrompts.h"
 #include "dialogs/EmailValido.h"
 #include "dialogs/EnviarMensagem.h"
 #include "platform/core/AppFolder.h"
@@ -9,6 +7,8 @@
 #include "shared/Configuracoes.h"
 #include "shared/Mensagens.h"
 #include "shared/SoftwareKey.h"
+#include "ui/ErrorRoute.h"
+#include "ui/QtPrompts.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,11 +1,11 @@
 #include "editor/TFormJoin.h"
 
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/TStatusBar.h"
 #include "avi/TAviCapture.h"
 #include "editor/TSpinEdit.h"
 #include "editor/TjanTracker.h"
 #include "platform/core/AppFolder.h"
+#include "ui/ErrorRoute.h"
+#include "ui/TStatusBar.h"
 
 #include <QCheckBox>
 #include <QCollator>

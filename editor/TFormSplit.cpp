@@ -1,10 +1,10 @@
 #include "editor/TFormSplit.h"
 
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/TStatusBar.h"
 #include "avi/TAviCapture.h"
 #include "editor/TSpinEdit.h"
 #include "editor/TjanTracker.h"
+#include "ui/ErrorRoute.h"
+#include "ui/TStatusBar.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

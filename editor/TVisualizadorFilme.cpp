@@ -1,7 +1,5 @@
 #include "editor/TVisualizadorFilme.h"
 
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/TStatusBar.h"
 #include "avi/TAviCapture.h"
 #include "editor/EditorHost.h"
 #include "editor/FilmCommands.h"
@@ -9,6 +7,8 @@
 #include "editor/TSpinEdit.h"
 #include "editor/TjanTracker.h"
 #include "shared/Mensagens.h"
+#include "ui/ErrorRoute.h"
+#include "ui/TStatusBar.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

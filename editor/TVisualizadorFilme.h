@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/PictureSource.h"
 #include "platform/core/Prompts.h"
+#include "ui/PictureSource.h"
 
 #include <QMdiSubWindow>
 

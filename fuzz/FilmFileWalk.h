@@ -2,7 +2,7 @@
 
 // What the RIFF AVI and WAVE fuzz targets share: the input as a file the reader opens by name, and
 // a walk over every stream, format and sample of what opened.
-#include "platform/vfw/AviObjects.h"
+#include "platform/avifile/RiffFiles.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // The Motion JPEG transcoder on hostile samples: a requantised picture or a refusal, nothing else.
 // The first byte picks the frame size (so that some inputs pass the size check), the second the
 // target's tables; the rest is the sample.
-#include "platform/vfw/MjpegTranscoder.h"
+#include "platform/codec/MjpegTranscoder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,10 +1,5 @@
 #include "recorder/TFormPrincipalCapture.h"
 
-#include "app/hotkeys/THotKeyManager.h"
-#include "app/ui/ApagarTemporarios.h"
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/HelpWindow.h"
-#include "app/ui/WindowSystem.h"
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
 #include "platform/vfw/CompressorChooser.h"
@@ -15,6 +10,11 @@
 #include "shared/Mensagens.h"
 #include "shared/ShortcutText.h"
 #include "shared/SoftwareKey.h"
+#include "ui/ApagarTemporarios.h"
+#include "ui/ErrorRoute.h"
+#include "ui/HelpWindow.h"
+#include "ui/THotKeyManager.h"
+#include "ui/WindowSystem.h"
 
 #include <QCloseEvent>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/ui/TSkinData.h"
-#include "app/ui/TSkinStore.h"
 #include "platform/core/Prompts.h"
+#include "ui/TSkinData.h"
+#include "ui/TSkinStore.h"
 
 #include <QMainWindow>
 #include <QStringList>

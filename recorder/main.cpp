@@ -2,14 +2,14 @@
 // user's session on this display (a later one hands its command line to it and ends), and runs
 // its one window until that window is closed.
 
-#include "app/ui/QtPrompts.h"
-#include "app/ui/QuadrixApplication.h"
 #include "platform/core/AppFolder.h"
 #include "platform/vfwdialog/CompressorDialog.h"
 #include "recorder/SingleInstance.h"
 #include "recorder/TFormPrincipalCapture.h"
 #include "recorder/TerminationSignals.h"
 #include "shared/Configuracoes.h"
+#include "ui/QtPrompts.h"
+#include "ui/QuadrixApplication.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "app/ui/ApagarTemporarios.h"
+#include "ui/ApagarTemporarios.h"
 
 #include "platform/core/AppFolder.h"
 #include "platform/core/WorkFileLock.h"

@@ -1,4 +1,4 @@
-#include "app/ui/ErrorRoute.h"
+#include "ui/ErrorRoute.h"
 
 #include "platform/core/Exception.h"
 #include "shared/IniFile.h"

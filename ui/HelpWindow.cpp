@@ -1,4 +1,4 @@
-#include "app/ui/HelpWindow.h"
+#include "ui/HelpWindow.h"
 
 #include "platform/core/AppFolder.h"
 #include "shared/Mensagens.h"

@@ -1,4 +1,4 @@
-#include "app/ui/InternetState.h"
+#include "ui/InternetState.h"
 
 #include <QHostAddress>
 #include <QNetworkInformation>

@@ -1,4 +1,4 @@
-#include "app/ui/QuadrixApplication.h"
+#include "ui/QuadrixApplication.h"
 
 namespace qdx::ui {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ui/ErrorRoute.h"
+#include "ui/ErrorRoute.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "app/ui/ShortcutKeys.h"
+#include "ui/ShortcutKeys.h"
 
 #include "platform/core/VirtualKeys.h"
 #include "shared/ShortcutText.h"

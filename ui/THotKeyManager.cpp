@@ -1,4 +1,4 @@
-#include "app/hotkeys/THotKeyManager.h"
+#include "ui/THotKeyManager.h"
 
 #include "platform/x11/GlobalAtoms.h"
 #include "platform/x11/KeyGrabber.h"

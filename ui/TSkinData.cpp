@@ -1,4 +1,4 @@
-#include "app/ui/TSkinData.h"
+#include "ui/TSkinData.h"
 
 #include <QApplication>
 #include <QMdiArea>

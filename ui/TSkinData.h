@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ui/TSkinStore.h"
+#include "ui/TSkinStore.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "app/ui/TSkinStore.h"
+#include "ui/TSkinStore.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "app/ui/TStatusBar.h"
+#include "ui/TStatusBar.h"
 
-#include "app/ui/ErrorRoute.h"
+#include "ui/ErrorRoute.h"
 
 #include <QPainter>
 #include <QStringList>

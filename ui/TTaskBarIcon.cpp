@@ -1,6 +1,6 @@
-#include "app/trayicon/TTaskBarIcon.h"
+#include "ui/TTaskBarIcon.h"
 
-#include "app/ui/ErrorRoute.h"
+#include "ui/ErrorRoute.h"
 
 #include <QCursor>
 #include <QSystemTrayIcon>

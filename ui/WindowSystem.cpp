@@ -1,4 +1,4 @@
-#include "app/ui/WindowSystem.h"
+#include "ui/WindowSystem.h"
 
 #include <QGuiApplication>
 #include <QWidget>

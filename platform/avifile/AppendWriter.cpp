@@ -1,4 +1,4 @@
-#include "platform/vfw/AppendWriter.h"
+#include "platform/avifile/AppendWriter.h"
 
 #include <algorithm>
 #include <cstring>

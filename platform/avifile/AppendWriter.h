@@ -4,7 +4,7 @@
 // writers append chunks through it and rewrite their headers when sizes become known. The first
 // failure sticks: every later call reports it, so no write error is lost.
 
-#include "platform/vfw/PosixFile.h"
+#include "platform/avifile/PosixFile.h"
 
 #include <cstdint>
 #include <vector>

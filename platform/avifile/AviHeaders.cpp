@@ -1,6 +1,6 @@
-#include "platform/vfw/AviHeaders.h"
+#include "platform/avifile/AviHeaders.h"
 
-#include "platform/vfw/RiffBytes.h"
+#include "platform/avifile/RiffBytes.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // The fixed records of a RIFF AVI file: the main header (avih), the stream header (strh), the
 // OpenDML indexes (indx super index, ix## standard index) and the chunk ids of samples.
 
-#include "platform/vfw/Vfw.h"
+#include "platform/avifile/AviRecords.h"
 
 #include <cstdint>
 #include <optional>

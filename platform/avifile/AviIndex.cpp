@@ -1,6 +1,6 @@
-#include "platform/vfw/AviIndex.h"
+#include "platform/avifile/AviIndex.h"
 
-#include "platform/vfw/AviHeaders.h"
+#include "platform/avifile/AviHeaders.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 // short, extents written after it) is found by scanning on from the last indexed chunk, so such a
 // file opens with every whole sample it holds.
 
-#include "platform/vfw/AviStreamData.h"
-#include "platform/vfw/RiffReader.h"
+#include "platform/avifile/AviStreamData.h"
+#include "platform/avifile/RiffReader.h"
 
 #include <optional>
 #include <vector>

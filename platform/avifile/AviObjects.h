@@ -1,10 +1,10 @@
 #pragma once
 
-// The objects behind the AVI layer's handles. The C-style calls of Vfw.h check their arguments
-// and dispatch to these; the RIFF AVI and WAVE files, the compressed streams and the frame getter
-// implement them.
+// The objects behind the AVI layer's file and stream handles. The C-style calls of Vfw.h check
+// their arguments and dispatch to these; the RIFF AVI and WAVE files implement them, and the
+// compressed streams of the AVIFile layer too.
 
-#include "platform/vfw/Vfw.h"
+#include "platform/avifile/AviRecords.h"
 
 #include <atomic>
 
@@ -60,26 +60,5 @@ public:
     // qdx::vfw::finishFile).
     virtual HRESULT finish() { return flush(); }
 };
-
-class FrameGetter {
-public:
-    virtual ~FrameGetter() = default;
-    virtual void* frame(LONG position) = 0;
-};
-
-// Factories of the implementations.
-HRESULT openRiffAviFile(const QString& path, UINT mode, AviFile** file);
-HRESULT openWaveFile(const QString& path, UINT mode, AviFile** file);
-FrameGetter* createFrameGetter(AviStream* stream, const BITMAPINFOHEADER* wanted);
-HRESULT createCompressedStream(AviStream* source, const AVICOMPRESSOPTIONS& options,
-                               AviStream** compressed);
-HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCount,
-                    AviStream** streams, AVICOMPRESSOPTIONS** options);
-BOOL chooseCompressorOptions(UINT flags, int streamCount, AviStream** streams,
-                             AVICOMPRESSOPTIONS** options);
-
-// Time and sample conversions of a stream header, as AVIStreamSampleToTime/TimeToSample round.
-LONG sampleToTime(const AVISTREAMINFO& info, LONG sample);
-LONG timeToSample(const AVISTREAMINFO& info, LONG time);
 
 } // namespace qdx::vfw

@@ -1,7 +1,7 @@
-#include "platform/vfw/AviStreamData.h"
+#include "platform/avifile/AviStreamData.h"
 
+#include "platform/avifile/RiffBytes.h"
 #include "platform/core/Dib.h"
-#include "platform/vfw/RiffBytes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,8 +3,8 @@
 // What a RIFF AVI file knows about one of its streams: the header, the format and where the
 // samples are. Shared by the reading and the writing side of RiffAviFile.
 
-#include "platform/vfw/SampleTable.h"
-#include "platform/vfw/Vfw.h"
+#include "platform/avifile/AviRecords.h"
+#include "platform/avifile/SampleTable.h"
 
 #include <cstdint>
 #include <vector>

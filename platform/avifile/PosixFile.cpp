@@ -1,4 +1,4 @@
-#include "platform/vfw/PosixFile.h"
+#include "platform/avifile/PosixFile.h"
 
 #include <QFile>
 

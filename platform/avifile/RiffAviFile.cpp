@@ -1,9 +1,9 @@
-#include "platform/vfw/RiffAviFile.h"
+#include "platform/avifile/RiffAviFile.h"
 
+#include "platform/avifile/RiffAviStream.h"
+#include "platform/avifile/RiffAviWriter.h"
+#include "platform/avifile/RiffReader.h"
 #include "platform/core/Dib.h"
-#include "platform/vfw/RiffAviStream.h"
-#include "platform/vfw/RiffAviWriter.h"
-#include "platform/vfw/RiffReader.h"
 
 #include <algorithm>
 #include <cstring>

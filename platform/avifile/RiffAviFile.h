@@ -6,11 +6,11 @@
 // (OF_CREATE, truncating an existing file; with OF_SHARE_EXCLUSIVE no other exclusive writer may
 // hold it). A file being written can also be read back. Used by one thread at a time.
 
-#include "platform/vfw/AviHeaders.h"
-#include "platform/vfw/AviIndex.h"
-#include "platform/vfw/AviObjects.h"
-#include "platform/vfw/AviStreamData.h"
-#include "platform/vfw/PosixFile.h"
+#include "platform/avifile/AviHeaders.h"
+#include "platform/avifile/AviIndex.h"
+#include "platform/avifile/AviObjects.h"
+#include "platform/avifile/AviStreamData.h"
+#include "platform/avifile/PosixFile.h"
 
 #include <memory>
 #include <vector>

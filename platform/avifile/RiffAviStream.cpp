@@ -1,6 +1,6 @@
-#include "platform/vfw/RiffAviStream.h"
+#include "platform/avifile/RiffAviStream.h"
 
-#include "platform/vfw/RiffAviFile.h"
+#include "platform/avifile/RiffAviFile.h"
 
 namespace qdx::vfw {
 

@@ -2,7 +2,7 @@
 
 // A stream handle of a RIFF AVI file: one stream number of its file, whose reference it holds.
 
-#include "platform/vfw/AviObjects.h"
+#include "platform/avifile/AviObjects.h"
 
 namespace qdx::vfw {
 

@@ -1,9 +1,10 @@
-#include "platform/vfw/RiffAviWriter.h"
+#include "platform/avifile/RiffAviWriter.h"
 
+#include "platform/avifile/RiffBytes.h"
 #include "platform/core/Dib.h"
-#include "platform/vfw/RiffBytes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -19,6 +20,8 @@ constexpr uint32_t kIndxRoom =
 // Skipped positions are filled up to these bounds; a larger jump is refused as a bad position.
 constexpr int64_t kMostEmptyChunks = 10'000'000;
 constexpr int64_t kMostSilenceBytes = int64_t(256) << 20;
+constexpr int64_t kDefaultOpenDmlThreshold = int64_t(1000) * 1024 * 1024;
+std::atomic<int64_t> dmlThreshold{0};
 
 void appendHeader(std::vector<uint8_t>& out, uint32_t id, uint32_t size) {
     uint8_t h[8];
@@ -593,6 +596,15 @@ HRESULT RiffAviWriter::finish() {
     if (!closed || !patchHeaders() || !m_out.flush() || !m_file.truncate(m_out.end()))
         return fail();
     return AVIERR_OK;
+}
+
+void setOpenDmlThreshold(int64_t bytes) {
+    dmlThreshold = bytes;
+}
+
+int64_t openDmlThreshold() {
+    const int64_t v = dmlThreshold.load();
+    return v > 0 ? v : kDefaultOpenDmlThreshold;
 }
 
 } // namespace qdx::vfw

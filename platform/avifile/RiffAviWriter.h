@@ -16,9 +16,9 @@
 //
 // Every write error is kept and reported by every later call: nothing fails silently.
 
-#include "platform/vfw/AppendWriter.h"
-#include "platform/vfw/AviHeaders.h"
-#include "platform/vfw/AviStreamData.h"
+#include "platform/avifile/AppendWriter.h"
+#include "platform/avifile/AviHeaders.h"
+#include "platform/avifile/AviStreamData.h"
 
 #include <vector>
 
@@ -106,5 +106,10 @@ private:
     int64_t m_flushTail = -1;       // where the provisional indexes of the last flush begin
     std::vector<uint8_t> m_scratch; // index chunks are built here
 };
+
+// The size past which a written AVI continues in OpenDML "AVIX" extents (about 1 GiB). Tests set a
+// small value to exercise the extents; 0 restores the default.
+void setOpenDmlThreshold(int64_t bytes);
+int64_t openDmlThreshold();
 
 } // namespace qdx::vfw

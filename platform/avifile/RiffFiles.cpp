@@ -1,7 +1,7 @@
-// The factories of the RIFF AVI and WAVE files, which the layer's AVIFileOpen calls.
-#include "platform/vfw/AviObjects.h"
-#include "platform/vfw/RiffAviFile.h"
-#include "platform/vfw/WaveFile.h"
+#include "platform/avifile/RiffFiles.h"
+
+#include "platform/avifile/RiffAviFile.h"
+#include "platform/avifile/WaveFile.h"
 
 namespace qdx::vfw {
 
@@ -12,4 +12,5 @@ HRESULT openRiffAviFile(const QString& path, UINT mode, AviFile** file) {
 HRESULT openWaveFile(const QString& path, UINT mode, AviFile** file) {
     return WaveFile::open(path, mode, file);
 }
+
 } // namespace qdx::vfw

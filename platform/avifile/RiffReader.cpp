@@ -1,4 +1,4 @@
-#include "platform/vfw/RiffReader.h"
+#include "platform/avifile/RiffReader.h"
 
 namespace qdx::vfw {
 

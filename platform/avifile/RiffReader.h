@@ -4,8 +4,8 @@
 // against the file, a chunk's data is read only when it lies wholly inside the file and under a
 // caller's limit, and nothing recurses (callers descend into lists one level at a time).
 
-#include "platform/vfw/PosixFile.h"
-#include "platform/vfw/RiffBytes.h"
+#include "platform/avifile/PosixFile.h"
+#include "platform/avifile/RiffBytes.h"
 
 #include <cstdint>
 #include <optional>

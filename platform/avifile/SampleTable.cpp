@@ -1,4 +1,4 @@
-#include "platform/vfw/SampleTable.h"
+#include "platform/avifile/SampleTable.h"
 
 #include <algorithm>
 #include <climits>

@@ -5,8 +5,8 @@
 // (video, variable-rate sound) have one chunk per sample. Sample numbers here start at 0; the
 // stream adds its start.
 
-#include "platform/vfw/PosixFile.h"
-#include "platform/vfw/Vfw.h"
+#include "platform/avifile/AviRecords.h"
+#include "platform/avifile/PosixFile.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "platform/vfw/WaveFile.h"
+#include "platform/avifile/WaveFile.h"
 
-#include "platform/vfw/RiffBytes.h"
-#include "platform/vfw/RiffReader.h"
-#include "platform/vfw/WaveStream.h"
+#include "platform/avifile/RiffBytes.h"
+#include "platform/avifile/RiffReader.h"
+#include "platform/avifile/WaveStream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,10 +6,10 @@
 // what the file holds. Written files get their sizes patched, and an odd data size padded, when
 // they are closed or flushed. Open modes as for AVI files.
 
-#include "platform/vfw/AppendWriter.h"
-#include "platform/vfw/AviObjects.h"
-#include "platform/vfw/AviStreamData.h"
-#include "platform/vfw/PosixFile.h"
+#include "platform/avifile/AppendWriter.h"
+#include "platform/avifile/AviObjects.h"
+#include "platform/avifile/AviStreamData.h"
+#include "platform/avifile/PosixFile.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
-#include "platform/vfw/WaveStream.h"
+#include "platform/avifile/WaveStream.h"
 
-#include "platform/vfw/WaveFile.h"
+#include "platform/avifile/WaveFile.h"
 
 namespace qdx::vfw {
 

@@ -2,7 +2,7 @@
 
 // The audio stream of a WAVE file; holds a reference on its file.
 
-#include "platform/vfw/AviObjects.h"
+#include "platform/avifile/AviObjects.h"
 
 namespace qdx::vfw {
 

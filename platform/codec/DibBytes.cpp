@@ -1,4 +1,4 @@
-#include "platform/vfw/DibBytes.h"
+#include "platform/codec/DibBytes.h"
 
 #include <sys/mman.h>
 

@@ -1,4 +1,4 @@
-#include "platform/vfw/FourccMap.h"
+#include "platform/codec/FourccMap.h"
 
 extern "C" {
 #include <libavformat/version.h>

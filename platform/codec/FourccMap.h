@@ -4,7 +4,7 @@
 // tag table (the table FFmpeg's own AVI reader uses), so every FourCC libavcodec knows decodes.
 // The common FourCCs are known without it; libavformat is loaded the first time another is met.
 
-#include "platform/vfw/Vfw.h"
+#include "platform/core/VfwTypes.h"
 
 extern "C" {
 #include <libavcodec/codec_id.h>

@@ -1,6 +1,6 @@
-#include "platform/vfw/FrameConverter.h"
+#include "platform/codec/FrameConverter.h"
 
-#include "platform/vfw/YuvPictures.h"
+#include "platform/codec/YuvPictures.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

@@ -4,9 +4,9 @@
 // 16 (5-5-5, or 5-6-5 with BI_BITFIELDS), 24 or 32 bits through libswscale; 1, 4 and 8 bits
 // through the picture routines' palettes. Rows bottom-up, or top-down for a negative height.
 
+#include "platform/codec/DibBytes.h"
+#include "platform/codec/FfmpegHandles.h"
 #include "platform/core/Dib.h"
-#include "platform/vfw/DibBytes.h"
-#include "platform/vfw/FfmpegHandles.h"
 
 #include <QImage>
 

@@ -1,4 +1,4 @@
-#include "platform/vfw/MjpegTranscoder.h"
+#include "platform/codec/MjpegTranscoder.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -1,4 +1,4 @@
-#include "platform/vfw/RgbToYuv.h"
+#include "platform/codec/RgbToYuv.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "platform/vfw/VideoDecoder.h"
+#include "platform/codec/VideoDecoder.h"
 
-#include "platform/vfw/DibBytes.h"
-#include "platform/vfw/FourccMap.h"
+#include "platform/codec/DibBytes.h"
+#include "platform/codec/FourccMap.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -12,20 +12,6 @@ extern "C" {
 #include <cstring>
 
 namespace qdx::vfw {
-
-namespace {
-
-std::atomic<int> threadSetting{0};
-
-} // namespace
-
-void setDecoderThreads(int threads) {
-    threadSetting = std::max(0, threads);
-}
-
-int decoderThreads() {
-    return threadSetting.load();
-}
 
 // Decoded pictures in memory of our own: each picture one block of whole huge pages (see
 // DibBytes) from a pool, instead of FFmpeg's buffers per plane on 4 KiB pages. A decoder's

@@ -4,8 +4,8 @@
 // the stream; pictures come out in display order carrying the tag of the sample that held them
 // (AVFrame::pts), so the caller can tell which picture is which.
 
-#include "platform/vfw/FfmpegHandles.h"
-#include "platform/vfw/VideoFormat.h"
+#include "platform/codec/FfmpegHandles.h"
+#include "platform/codec/VideoFormat.h"
 
 #include <deque>
 #include <memory>
@@ -58,10 +58,5 @@ private:
     bool m_sendPalette = false;
     bool m_draining = false;
 };
-
-// Threads of new decoders (0: FFmpeg chooses). The benchmarks set it to compare with ffmpeg at the
-// same thread count.
-void setDecoderThreads(int threads);
-int decoderThreads();
 
 } // namespace qdx::vfw

@@ -1,10 +1,12 @@
-#include "platform/vfw/VideoEncoder.h"
+#include "platform/codec/VideoEncoder.h"
 
-#include "platform/vfw/RgbToYuv.h"
-#include "platform/vfw/YuvPictures.h"
+#include "platform/codec/CodecThreads.h"
 
-#include "platform/vfw/FourccMap.h"
-#include "platform/vfw/FrameConverter.h"
+#include "platform/codec/RgbToYuv.h"
+#include "platform/codec/YuvPictures.h"
+
+#include "platform/codec/FourccMap.h"
+#include "platform/codec/FrameConverter.h"
 
 #include <atomic>
 
@@ -44,8 +46,6 @@ EncoderSetup setupOf(const char* encoder) {
 }
 
 constexpr size_t kReadSlack = 64;
-
-std::atomic<int> threadSetting{0};
 
 int roundUp(int value, int align) {
     return (value + align - 1) / align * align;
@@ -469,14 +469,6 @@ bool VideoEncoder::take(Sample& sample) {
     sample = std::move(m_ready.front());
     m_ready.pop_front();
     return true;
-}
-
-void setEncoderThreads(int threads) {
-    threadSetting = std::max(0, threads);
-}
-
-int encoderThreads() {
-    return threadSetting.load();
 }
 
 } // namespace qdx::vfw

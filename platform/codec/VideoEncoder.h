@@ -9,9 +9,9 @@
 // use B-frames, and what an encoder holds back (frame threads, look-ahead) comes out later or at
 // finish().
 
-#include "platform/vfw/CompressorChooser.h"
-#include "platform/vfw/FfmpegHandles.h"
-#include "platform/vfw/VideoFormat.h"
+#include "platform/codec/Compressors.h"
+#include "platform/codec/FfmpegHandles.h"
+#include "platform/codec/VideoFormat.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -97,9 +97,5 @@ private:
     std::vector<uint8_t> m_scratch;
     bool m_finished = false;
 };
-
-// Threads each encoder uses (0: libavcodec's choice, one per core).
-void setEncoderThreads(int threads);
-int encoderThreads();
 
 } // namespace qdx::vfw

@@ -1,6 +1,4 @@
-#include "platform/vfw/VideoFormat.h"
-
-#include "platform/vfw/AviObjects.h"
+#include "platform/codec/VideoFormat.h"
 
 #include <cstring>
 
@@ -81,21 +79,10 @@ std::optional<VideoFormat> VideoFormat::parse(std::span<const uint8_t> data, QSt
     return f;
 }
 
-std::optional<VideoFormat> VideoFormat::ofStream(AviStream* stream, QString* error) {
-    LONG size = 0;
-    const LONG start = stream->start();
-    if (stream->readFormat(start, nullptr, &size) != AVIERR_OK || size <= 0)
-        return failWith(error, "The video stream has no format.");
-    // A format is a header and at most a colour table or some codec data; anything past a few
-    // megabytes is not a format.
-    if (size > (8 << 20))
-        return failWith(error, "The video format is too large.");
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    LONG got = size;
-    if (stream->readFormat(start, bytes.data(), &got) != AVIERR_OK || got <= 0)
-        return failWith(error, "The video stream's format cannot be read.");
-    bytes.resize(size_t(std::min(got, size)));
-    return parse(bytes, error);
+std::optional<VideoFormat> VideoFormat::parse(const QByteArray& format, QString* error) {
+    return parse(
+        std::span(reinterpret_cast<const uint8_t*>(format.constData()), size_t(format.size())),
+        error);
 }
 
 int64_t VideoFormat::imageSize() const {

@@ -5,7 +5,7 @@
 // checked before use and a clear message comes back instead of a format.
 
 #include "platform/core/Dib.h"
-#include "platform/vfw/Vfw.h"
+#include "platform/core/VfwTypes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,8 +24,7 @@ public:
     static constexpr int64_t kMaxPixels = int64_t(1) << 26;
 
     static std::optional<VideoFormat> parse(std::span<const uint8_t> format, QString* error);
-    // Reads and parses the format of a stream at its start.
-    static std::optional<VideoFormat> ofStream(AviStream* stream, QString* error);
+    static std::optional<VideoFormat> parse(const QByteArray& format, QString* error);
 
     // The 40-byte header as stored (biSize normalised to 40).
     const BITMAPINFOHEADER& header() const { return m_header; }

@@ -1,4 +1,4 @@
-#include "platform/vfw/YuvPictures.h"
+#include "platform/codec/YuvPictures.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>

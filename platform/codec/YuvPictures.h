@@ -9,7 +9,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "platform/vfw/YuvToRgb.h"
+#include "platform/codec/YuvToRgb.h"
 
 namespace qdx::vfw {
 

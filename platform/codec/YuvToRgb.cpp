@@ -1,4 +1,4 @@
-#include "platform/vfw/YuvToRgb.h"
+#include "platform/codec/YuvToRgb.h"
 
 #include <immintrin.h>
 

@@ -1,5 +1,7 @@
 #include "platform/vfw/CompressedStream.h"
 
+#include "platform/vfw/StreamFormat.h"
+
 #include "platform/vfw/CompressorChooser.h"
 
 #include <cstdlib>
@@ -78,7 +80,7 @@ HRESULT CompressedStream::openReader() {
     std::optional<VideoFormat> layout = VideoFormat::parse(header, &error);
     if (layout && m_getter->outputHeader().biBitCount <= 8) {
         // A palettised film's frames carry the film's own colour table.
-        layout = VideoFormat::ofStream(m_source, &error);
+        layout = videoFormatOf(m_source, &error);
     }
     if (!layout)
         return AVIERR_BADFORMAT;

@@ -7,10 +7,10 @@
 // and encoded again (sequential reads encode each frame once; reading backwards starts the
 // encoder again from the first frame, since an encoded sample depends on the ones before it).
 
-#include "platform/vfw/AviObjects.h"
+#include "platform/codec/MjpegTranscoder.h"
+#include "platform/codec/VideoEncoder.h"
 #include "platform/vfw/FrameGetterImpl.h"
-#include "platform/vfw/MjpegTranscoder.h"
-#include "platform/vfw/VideoEncoder.h"
+#include "platform/vfw/VfwObjects.h"
 
 #include <deque>
 #include <memory>

@@ -1,5 +1,8 @@
 #include "platform/vfw/FrameGetterImpl.h"
 
+#include "platform/codec/CodecThreads.h"
+#include "platform/vfw/StreamFormat.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -190,7 +193,7 @@ FrameGetterImpl* FrameGetterImpl::create(AviStream* stream, const BITMAPINFOHEAD
     AVISTREAMINFO info;
     if (stream->info(info) != AVIERR_OK || info.fccType != streamtypeVIDEO)
         return fail("The stream is not a video stream.");
-    std::optional<VideoFormat> format = VideoFormat::ofStream(stream, error);
+    std::optional<VideoFormat> format = videoFormatOf(stream, error);
     if (!format)
         return fail(nullptr);
     std::unique_ptr<FrameGetterImpl> g(new FrameGetterImpl(stream, *format));

@@ -20,11 +20,11 @@
 // taking turns (FFmpeg's decoders of those codecs use one thread whatever they are given); a jump
 // ends the read-ahead. The getter is used by one thread at a time.
 
-#include "platform/vfw/AviObjects.h"
-#include "platform/vfw/FrameConverter.h"
+#include "platform/codec/FrameConverter.h"
+#include "platform/codec/VideoDecoder.h"
+#include "platform/codec/VideoFormat.h"
 #include "platform/vfw/JobThread.h"
-#include "platform/vfw/VideoDecoder.h"
-#include "platform/vfw/VideoFormat.h"
+#include "platform/vfw/VfwObjects.h"
 
 #include <deque>
 #include <map>

@@ -1,9 +1,12 @@
 #include "platform/vfw/RecompressPipeline.h"
 
+#include "platform/codec/CodecThreads.h"
+#include "platform/vfw/StreamFormat.h"
+
+#include "platform/codec/FourccMap.h"
+#include "platform/codec/VideoDecoder.h"
 #include "platform/vfw/CompressedStream.h"
-#include "platform/vfw/FourccMap.h"
 #include "platform/vfw/FrameGetterImpl.h"
-#include "platform/vfw/VideoDecoder.h"
 
 #include "platform/core/Dib.h"
 
@@ -25,7 +28,7 @@ constexpr bool kOptimiseHuffman = true;
 // The size of a Motion JPEG stream's frames; nullopt for streams of another codec.
 std::optional<std::pair<int, int>> mjpegFrameSize(PAVISTREAM stream) {
     const std::optional<VideoFormat> format =
-        stream ? VideoFormat::ofStream(stream, nullptr) : std::nullopt;
+        stream ? videoFormatOf(stream, nullptr) : std::nullopt;
     if (!format || FourccMap::codecOf(format->compression()) != AV_CODEC_ID_MJPEG)
         return std::nullopt;
     return std::pair<int, int>(format->width(), format->height());

@@ -18,7 +18,7 @@
 // pipeline: stop() (and the destructor) ends and joins them; what a worker throws is thrown again
 // by next().
 
-#include "platform/vfw/MjpegTranscoder.h"
+#include "platform/codec/MjpegTranscoder.h"
 #include "platform/vfw/Vfw.h"
 
 #include <condition_variable>

@@ -7,12 +7,13 @@
 // is complete, so a cancelled or failed save leaves no partial film and keeps any file that was
 // there before.
 
+#include "platform/codec/FourccMap.h"
+#include "platform/codec/VideoFormat.h"
 #include "platform/core/WorkFileLock.h"
-#include "platform/vfw/AviObjects.h"
 #include "platform/vfw/CompressorChooser.h"
-#include "platform/vfw/FourccMap.h"
 #include "platform/vfw/StreamCopy.h"
-#include "platform/vfw/VideoFormat.h"
+#include "platform/vfw/StreamFormat.h"
+#include "platform/vfw/VfwObjects.h"
 
 #include <QFile>
 
@@ -37,7 +38,7 @@ struct Track {
 // The compressor a video stream's samples are in, as a FourCC (comptypeDIB when uncompressed).
 FOURCC carriedCompressor(AviStream* stream) {
     QString error;
-    const std::optional<VideoFormat> format = VideoFormat::ofStream(stream, &error);
+    const std::optional<VideoFormat> format = videoFormatOf(stream, &error);
     if (!format)
         return 0;
     return format->uncompressed() ? comptypeDIB : format->compression();

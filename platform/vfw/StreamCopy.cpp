@@ -1,11 +1,13 @@
 #include "platform/vfw/StreamCopy.h"
 
-#include "platform/vfw/AviObjects.h"
-#include "platform/vfw/FfmpegHandles.h"
-#include "platform/vfw/FourccMap.h"
+#include "platform/codec/CodecThreads.h"
+
+#include "platform/codec/FfmpegHandles.h"
+#include "platform/codec/FourccMap.h"
+#include "platform/codec/VideoEncoder.h"
+#include "platform/codec/VideoFormat.h"
 #include "platform/vfw/FrameGetterImpl.h"
-#include "platform/vfw/VideoEncoder.h"
-#include "platform/vfw/VideoFormat.h"
+#include "platform/vfw/VfwObjects.h"
 
 extern "C" {
 #include <libavutil/opt.h>

@@ -1,8 +1,7 @@
 #include "platform/vfw/Vfw.h"
 
-#include "platform/vfw/AviObjects.h"
-#include "platform/vfw/VideoDecoder.h"
-#include "platform/vfw/VideoEncoder.h"
+#include "platform/avifile/RiffFiles.h"
+#include "platform/vfw/VfwObjects.h"
 
 #include <QFileInfo>
 #include <QUuid>
@@ -14,8 +13,6 @@
 namespace {
 
 std::atomic<int> initCount{0};
-std::atomic<int64_t> dmlThreshold{0};
-constexpr int64_t kDefaultOpenDmlThreshold = int64_t(1000) * 1024 * 1024;
 
 template <typename F>
 HRESULT guarded(F&& f) {
@@ -370,36 +367,6 @@ QString partialPathFor(const QString& path) {
         target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
     return target.absolutePath() + QStringLiteral("/.") + target.completeBaseName() +
            QStringLiteral(".partial-") + QUuid::createUuid().toString(QUuid::Id128) + suffix;
-}
-
-namespace {
-thread_local bool inPipelineCoding = false;
-} // namespace
-
-PipelineCoding::PipelineCoding() : m_previous(inPipelineCoding) {
-    inPipelineCoding = true;
-}
-
-PipelineCoding::~PipelineCoding() {
-    inPipelineCoding = m_previous;
-}
-
-int pipelineCodingThreads(int threads) {
-    return inPipelineCoding && threads > 0 ? std::max(1, threads / 2) : threads;
-}
-
-void setCodecThreads(int threads) {
-    setDecoderThreads(threads);
-    setEncoderThreads(threads);
-}
-
-void setOpenDmlThreshold(int64_t bytes) {
-    dmlThreshold = bytes;
-}
-
-int64_t openDmlThreshold() {
-    const int64_t v = dmlThreshold.load();
-    return v > 0 ? v : kDefaultOpenDmlThreshold;
 }
 
 LONG sampleToTime(const AVISTREAMINFO& info, LONG sample) {

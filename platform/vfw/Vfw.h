@@ -8,197 +8,23 @@
 // Handles are reference-counted objects: every Open/Get/Create/Make gives the caller one reference
 // that it returns with the matching Release. The RAII holders at the end of this header do that.
 
+#include "platform/avifile/AviRecords.h"
 #include "platform/core/Dib.h"
+#include "platform/core/VfwTypes.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 
-using HRESULT = int32_t;
-using LONG = int32_t;
-using ULONG = uint32_t;
-using DWORD = uint32_t;
-using WORD = uint16_t;
-using UINT = uint32_t;
-using BOOL = int;
-using FOURCC = uint32_t;
-
-constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
-    return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8) | (uint32_t(uint8_t(c)) << 16) |
-           (uint32_t(uint8_t(d)) << 24);
-}
-
-constexpr FOURCC streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
-constexpr FOURCC streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
-constexpr FOURCC streamtypeMIDI = mmioFOURCC('m', 'i', 'd', 's');
-constexpr FOURCC streamtypeTEXT = mmioFOURCC('t', 'x', 't', 's');
-// The handler code of uncompressed frames ("DIB "); 0 means the same.
-constexpr FOURCC comptypeDIB = mmioFOURCC('D', 'I', 'B', ' ');
-
-// Result codes: MAKE_AVIERR(n) is the severity-error, interface-facility code 0x4000 + n.
-constexpr HRESULT AVIERR_OK = 0;
-constexpr HRESULT MAKE_AVIERR(int error) {
-    return HRESULT(0x80040000u | uint32_t(0x4000 + error));
-}
-constexpr HRESULT AVIERR_UNSUPPORTED = MAKE_AVIERR(101);
-constexpr HRESULT AVIERR_BADFORMAT = MAKE_AVIERR(102);
-constexpr HRESULT AVIERR_MEMORY = MAKE_AVIERR(103);
-constexpr HRESULT AVIERR_INTERNAL = MAKE_AVIERR(104);
-constexpr HRESULT AVIERR_BADFLAGS = MAKE_AVIERR(105);
-constexpr HRESULT AVIERR_BADPARAM = MAKE_AVIERR(106);
-constexpr HRESULT AVIERR_BADSIZE = MAKE_AVIERR(107);
-constexpr HRESULT AVIERR_BADHANDLE = MAKE_AVIERR(108);
-constexpr HRESULT AVIERR_FILEREAD = MAKE_AVIERR(109);
-constexpr HRESULT AVIERR_FILEWRITE = MAKE_AVIERR(110);
-constexpr HRESULT AVIERR_FILEOPEN = MAKE_AVIERR(111);
-constexpr HRESULT AVIERR_COMPRESSOR = MAKE_AVIERR(112);
-constexpr HRESULT AVIERR_NOCOMPRESSOR = MAKE_AVIERR(113);
-constexpr HRESULT AVIERR_READONLY = MAKE_AVIERR(114);
-constexpr HRESULT AVIERR_NODATA = MAKE_AVIERR(115);
-constexpr HRESULT AVIERR_BUFFERTOOSMALL = MAKE_AVIERR(116);
-constexpr HRESULT AVIERR_CANTCOMPRESS = MAKE_AVIERR(117);
-constexpr HRESULT AVIERR_USERABORT = MAKE_AVIERR(198);
-constexpr HRESULT AVIERR_ERROR = MAKE_AVIERR(199);
-
 // The name of a result code ("AVIERR_BADFORMAT"), empty for codes outside the AVI family.
 QString aviErrorName(HRESULT code);
 
-// Open modes (combinable).
-constexpr UINT OF_READ = 0x0000;
-constexpr UINT OF_WRITE = 0x0001;
-constexpr UINT OF_READWRITE = 0x0002;
-constexpr UINT OF_SHARE_EXCLUSIVE = 0x0010;
-constexpr UINT OF_CREATE = 0x1000;
-
-// Sample flags.
-constexpr DWORD AVIIF_LIST = 0x00000001;
-constexpr DWORD AVIIF_KEYFRAME = 0x00000010;
-constexpr DWORD AVIIF_NOTIME = 0x00000100;
-
-// AVIStreamFindSample flags.
-constexpr LONG FIND_DIR = 0x0000000F;
-constexpr LONG FIND_NEXT = 0x00000001;
-constexpr LONG FIND_PREV = 0x00000004;
-constexpr LONG FIND_FROM_START = 0x00000008;
-constexpr LONG FIND_TYPE = 0x000000F0;
-constexpr LONG FIND_KEY = 0x00000010;
-constexpr LONG FIND_ANY = 0x00000020;
-constexpr LONG FIND_FORMAT = 0x00000040;
-
-// AVIStreamRead: read as many samples as convenient.
-constexpr LONG AVISTREAMREAD_CONVENIENT = -1;
-
-// Compressor dialog flags (AVISaveOptions) and option flags.
+// Compressor dialog flags (AVISaveOptions).
 constexpr UINT ICMF_CHOOSE_KEYFRAME = 0x0001;
 constexpr UINT ICMF_CHOOSE_DATARATE = 0x0002;
 constexpr UINT ICMF_CHOOSE_PREVIEW = 0x0004;
 constexpr UINT ICMF_CHOOSE_ALLCOMPRESSORS = 0x0008;
-constexpr DWORD AVICOMPRESSF_INTERLEAVE = 0x00000001;
-constexpr DWORD AVICOMPRESSF_DATARATE = 0x00000002;
-constexpr DWORD AVICOMPRESSF_KEYFRAMES = 0x00000004;
-constexpr DWORD AVICOMPRESSF_VALID = 0x00000008;
-
-// File capabilities and flags (AVIFILEINFO).
-constexpr DWORD AVIFILECAPS_CANREAD = 0x00000001;
-constexpr DWORD AVIFILECAPS_CANWRITE = 0x00000002;
-constexpr DWORD AVIFILEINFO_HASINDEX = 0x00000010;
-constexpr DWORD AVIFILEINFO_ISINTERLEAVED = 0x00000100;
-
-struct RECT {
-    LONG left = 0;
-    LONG top = 0;
-    LONG right = 0;
-    LONG bottom = 0;
-};
-
-// File information. dwRate / dwScale is the film's frame rate (dwRate 1000000, dwScale the
-// microseconds per frame of the main header); dwLength the frame count of the first video stream.
-struct AVIFILEINFOW {
-    DWORD dwMaxBytesPerSec = 0;
-    DWORD dwFlags = 0;
-    DWORD dwCaps = 0;
-    DWORD dwStreams = 0;
-    DWORD dwSuggestedBufferSize = 0;
-    DWORD dwWidth = 0;
-    DWORD dwHeight = 0;
-    DWORD dwScale = 0;
-    DWORD dwRate = 0;
-    DWORD dwLength = 0;
-    DWORD dwEditCount = 0;
-    char16_t szFileType[64] = {};
-};
-static_assert(sizeof(AVIFILEINFOW) == 172);
-
-struct AVIFILEINFOA {
-    DWORD dwMaxBytesPerSec = 0;
-    DWORD dwFlags = 0;
-    DWORD dwCaps = 0;
-    DWORD dwStreams = 0;
-    DWORD dwSuggestedBufferSize = 0;
-    DWORD dwWidth = 0;
-    DWORD dwHeight = 0;
-    DWORD dwScale = 0;
-    DWORD dwRate = 0;
-    DWORD dwLength = 0;
-    DWORD dwEditCount = 0;
-    char szFileType[64] = {};
-};
-
-// Stream header (140 bytes). szName is UTF-8.
-struct AVISTREAMINFO {
-    DWORD fccType = 0;
-    DWORD fccHandler = 0;
-    DWORD dwFlags = 0;
-    DWORD dwCaps = 0;
-    WORD wPriority = 0;
-    WORD wLanguage = 0;
-    DWORD dwScale = 0;
-    DWORD dwRate = 0;
-    DWORD dwStart = 0;
-    DWORD dwLength = 0;
-    DWORD dwInitialFrames = 0;
-    DWORD dwSuggestedBufferSize = 0;
-    DWORD dwQuality = 0;
-    DWORD dwSampleSize = 0;
-    RECT rcFrame;
-    DWORD dwEditCount = 0;
-    DWORD dwFormatChangeCount = 0;
-    char szName[64] = {};
-};
-static_assert(sizeof(AVISTREAMINFO) == 140);
-using AVISTREAMINFOA = AVISTREAMINFO;
-
-// Compressor options. lpFormat and lpParms are owned by the block once a chooser filled it, and
-// freed by AVISaveOptionsFree.
-struct AVICOMPRESSOPTIONS {
-    DWORD fccType = 0;          // streamtypeVIDEO
-    DWORD fccHandler = 0;       // the compressor's FourCC; 0 or comptypeDIB: uncompressed
-    DWORD dwKeyFrameEvery = 0;  // with AVICOMPRESSF_KEYFRAMES
-    DWORD dwQuality = 0;        // 0..10000
-    DWORD dwBytesPerSecond = 0; // with AVICOMPRESSF_DATARATE
-    DWORD dwFlags = 0;
-    void* lpFormat = nullptr;
-    DWORD cbFormat = 0;
-    void* lpParms = nullptr;
-    DWORD cbParms = 0;
-    DWORD dwInterleaveEvery = 0;
-};
-using LPAVICOMPRESSOPTIONS = AVICOMPRESSOPTIONS*;
-
-#pragma pack(push, 1)
-struct WAVEFORMATEX {
-    WORD wFormatTag = 0;
-    WORD nChannels = 0;
-    DWORD nSamplesPerSec = 0;
-    DWORD nAvgBytesPerSec = 0;
-    WORD nBlockAlign = 0;
-    WORD wBitsPerSample = 0;
-    WORD cbSize = 0;
-};
-#pragma pack(pop)
-static_assert(sizeof(WAVEFORMATEX) == 18);
-constexpr WORD WAVE_FORMAT_PCM = 1;
 
 namespace qdx::vfw {
 class AviFile;
@@ -331,34 +157,5 @@ HRESULT finishFile(PAVIFILE file);
 // A hidden name beside `path` for a file written in its place: ".<name>.partial-<32 hex digits>"
 // and the same extension (the extension picks the file handler). Never the name of a work file.
 QString partialPathFor(const QString& path);
-
-// Threads every decoder and encoder opened from now on uses; 0 (the default) lets FFmpeg take one
-// per core. Benchmarks set it to compare with other tools at the same thread count.
-void setCodecThreads(int threads);
-
-// Held (on the opening thread) while the frame pipeline opens the codecs of a recompression, which
-// decode and encode on two threads of their own (RecompressPipeline): the decoders opened
-// meanwhile, and FFmpeg's MPEG-video encoders (Motion JPEG, MPEG-4), get half the threads set
-// (one at least; 0, FFmpeg's choice, stays), since their frame and slice threads otherwise
-// compete with the pipeline's threads for the same cores. With two threads, a 720p MPEG-4
-// recompression took 0.86 s with two threads in each codec, 0.72 s so; H.264 1.65 s and 1.54 s.
-// libx264 keeps the threads set: its own threading pays.
-class PipelineCoding {
-public:
-    PipelineCoding();
-    ~PipelineCoding();
-    PipelineCoding(const PipelineCoding&) = delete;
-    PipelineCoding& operator=(const PipelineCoding&) = delete;
-
-private:
-    bool m_previous;
-};
-// The threads a codec so opened gets of the `threads` set.
-int pipelineCodingThreads(int threads);
-
-// The size past which a written AVI continues in OpenDML "AVIX" extents (about 1 GiB). Tests set a
-// small value to exercise the extents; 0 restores the default.
-void setOpenDmlThreshold(int64_t bytes);
-int64_t openDmlThreshold();
 
 } // namespace qdx::vfw

@@ -1,11 +1,11 @@
 #include "platform/vfwdialog/CompressorDialog.h"
 
+#include "platform/codec/FrameConverter.h"
+#include "platform/codec/VideoDecoder.h"
+#include "platform/codec/VideoEncoder.h"
 #include "platform/core/Dib.h"
-#include "platform/vfw/FrameConverter.h"
 #include "platform/vfw/FrameGetterImpl.h"
 #include "platform/vfw/StreamCopy.h"
-#include "platform/vfw/VideoDecoder.h"
-#include "platform/vfw/VideoEncoder.h"
 
 #include <QCheckBox>
 #include <QComboBox>

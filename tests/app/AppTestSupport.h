@@ -4,10 +4,10 @@
 // area that records what it is asked, and a main window in a temporary application folder.
 
 #include "app/TFormPrincipal.h"
-#include "app/trayicon/TTaskBarIcon.h"
 #include "platform/x11/ScreenSource.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
+#include "ui/TTaskBarIcon.h"
 
 #include <QImage>
 

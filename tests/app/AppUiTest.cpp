@@ -1,16 +1,6 @@
 // The window pieces both programs share: the error route, skins, the temporary-file clean-up, the
 // status bar's drawn panels, the help viewer, the tray icon's rules and shortcut keys.
 
-#include "app/ui/ShortcutKeys.h"
-#include "app/trayicon/TTaskBarIcon.h"
-#include "app/ui/ApagarTemporarios.h"
-#include "app/ui/ErrorRoute.h"
-#include "app/ui/HelpWindow.h"
-#include "app/ui/QtPrompts.h"
-#include "app/ui/QuadrixApplication.h"
-#include "app/ui/TSkinData.h"
-#include "app/ui/TSkinStore.h"
-#include "app/ui/TStatusBar.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/Exception.h"
 #include "platform/core/WorkFileLock.h"
@@ -18,6 +8,16 @@
 #include "shared/PictureError.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
+#include "ui/ApagarTemporarios.h"
+#include "ui/ErrorRoute.h"
+#include "ui/HelpWindow.h"
+#include "ui/QtPrompts.h"
+#include "ui/QuadrixApplication.h"
+#include "ui/ShortcutKeys.h"
+#include "ui/TSkinData.h"
+#include "ui/TSkinStore.h"
+#include "ui/TStatusBar.h"
+#include "ui/TTaskBarIcon.h"
 
 #include <QApplication>
 #include <QDir>

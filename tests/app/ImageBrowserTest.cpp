@@ -6,10 +6,10 @@
 #include "app/TFormImagem.h"
 #include "app/TShellTreeView.h"
 #include "app/TThreadPreencheTela.h"
-#include "app/ui/TStatusBar.h"
 #include "shared/ArquivosImagem.h"
 #include "shared/JpegFile.h"
 #include "tests/app/AppTestSupport.h"
+#include "ui/TStatusBar.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,12 +3,12 @@
 
 #include "app/TFormImagem.h"
 #include "app/TSplashF.h"
-#include "app/ui/HelpWindow.h"
-#include "app/ui/TStatusBar.h"
 #include "platform/core/AppFolder.h"
 #include "shared/Configuracoes.h"
 #include "shared/SoftwareKey.h"
 #include "tests/app/AppTestSupport.h"
+#include "ui/HelpWindow.h"
+#include "ui/TStatusBar.h"
 
 #include <QApplication>
 #include <QFile>

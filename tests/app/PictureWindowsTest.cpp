@@ -1,12 +1,12 @@
 // Screen captures, extracted icons and opened files in picture windows; closing them; Save and
 // Save as on picture windows and on windows of other kinds.
 
-#include "app/PictureSource.h"
 #include "app/TFormImagem.h"
 #include "shared/ArquivosImagem.h"
 #include "shared/Configuracoes.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/XvfbServer.h"
+#include "ui/PictureSource.h"
 
 #include <QDir>
 #include <QFile>

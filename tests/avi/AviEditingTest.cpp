@@ -2,7 +2,7 @@
 #include "platform/core/AppFolder.h"
 #include "platform/core/WorkFileLock.h"
 #include "platform/vfw/CompressorChooser.h"
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QDir>

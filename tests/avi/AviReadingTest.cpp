@@ -1,5 +1,5 @@
 #include "avi/TAviCapture.h"
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include "platform/core/Exception.h"

@@ -2,7 +2,7 @@
 #include "platform/core/Exception.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/vfw/RecompressPipeline.h"
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/vfw/FilmTools.h"
 

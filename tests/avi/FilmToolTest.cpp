@@ -1,7 +1,7 @@
 // The film verbs of qdx: a target that names the source, ranges outside the film, and targets that
 // cannot be written whole. qdx exits 0 only when the target holds exactly the frames asked for.
 
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // Recording a real X screen (a private Xvfb) through the engine and through `qdx record`.
 
 #include "avi/TAviCapture.h"
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/support/VirtualClock.h"
 #include "tests/support/XvfbServer.h"
 #include "tests/x11/XClient.h"

@@ -6,7 +6,7 @@
 #include "platform/vfw/StreamCopy.h"
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/vfw/FilmTools.h"
 

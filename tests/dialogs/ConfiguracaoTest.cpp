@@ -2,7 +2,6 @@
 // what OK stores and writes and what Cancel leaves, the hot-key field's rules, the folder chooser,
 // and the main window's three ways of opening it.
 
-#include "app/ui/ErrorRoute.h"
 #include "dialogs/TFormConfiguracao.h"
 #include "dialogs/TFormSelecionaPasta.h"
 #include "dialogs/THotKey.h"
@@ -11,6 +10,7 @@
 #include "shared/CoresImagem.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/dialogs/OnModal.h"
+#include "ui/ErrorRoute.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -2,7 +2,6 @@
 // with the error's origin, the queue of errors raised while one is shown, and the mail as a real
 // SMTP server (Python's aiosmtpd) receives it, also when the server fails at each step.
 
-#include "app/ui/ErrorRoute.h"
 #include "dialogs/EmailValido.h"
 #include "dialogs/SmtpClient.h"
 #include "dialogs/TFormErro.h"
@@ -10,6 +9,7 @@
 #include "shared/Configuracoes.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/dialogs/OnModal.h"
+#include "ui/ErrorRoute.h"
 
 #include <QApplication>
 #include <QComboBox>

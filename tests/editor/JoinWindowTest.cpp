@@ -3,14 +3,14 @@
 // moves in both list orders, Remove and Show, the lines and total handed to JoinFilms with the
 // joined film read back by ffprobe and ffmpeg, and "New AVI" after a Remove.
 
-#include "app/ui/TStatusBar.h"
 #include "avi/TAviCapture.h"
 #include "editor/TFormJoin.h"
 #include "editor/TSpinEdit.h"
 #include "editor/TjanTracker.h"
 #include "platform/core/AppFolder.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
+#include "ui/TStatusBar.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

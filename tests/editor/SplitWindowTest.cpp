@@ -5,7 +5,6 @@
 // busy text, the ignored second command and the close that waits for the running one.
 
 #include "app/TFormImagem.h"
-#include "app/ui/TStatusBar.h"
 #include "avi/TAviCapture.h"
 #include "editor/FilmCommands.h"
 #include "editor/TFormSplit.h"
@@ -14,7 +13,8 @@
 #include "editor/TjanTracker.h"
 #include "shared/BmpFile.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
+#include "ui/TStatusBar.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,7 +3,6 @@
 // compression, a film that cannot be created, the command line, closing during a recording, and
 // the single-instance link between two recorders.
 
-#include "app/ui/ApagarTemporarios.h"
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/WorkFileLock.h"
@@ -14,6 +13,7 @@
 #include "shared/Configuracoes.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
+#include "ui/ApagarTemporarios.h"
 
 #include <QCoreApplication>
 #include <QDir>

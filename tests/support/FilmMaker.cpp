@@ -1,4 +1,4 @@
-#include "tests/avi/FilmMaker.h"
+#include "tests/support/FilmMaker.h"
 
 #include <gtest/gtest.h>
 

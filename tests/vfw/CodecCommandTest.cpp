@@ -1,7 +1,7 @@
 // qdx codecs lists the compressors the AVI layer offers.
 
+#include "platform/codec/FourccMap.h"
 #include "platform/vfw/CompressorChooser.h"
-#include "platform/vfw/FourccMap.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The compressor dialog, driven through its slots on the offscreen platform (never exec()).
 
 #include "platform/vfwdialog/CompressorDialog.h"
-#include "platform/vfw/FourccMap.h"
+#include "platform/codec/FourccMap.h"
 #include "platform/vfw/StreamCopy.h"
 #include "tests/vfw/FilmTools.h"
 #include "tests/vfw/MemoryStream.h"

@@ -1,5 +1,5 @@
+#include "platform/codec/FourccMap.h"
 #include "platform/vfw/CompressorChooser.h"
-#include "platform/vfw/FourccMap.h"
 #include "platform/vfw/FrameGetterImpl.h"
 #include "tests/vfw/FilmTools.h"
 #include "tests/vfw/MemoryStream.h"

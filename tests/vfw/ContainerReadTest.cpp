@@ -1,5 +1,5 @@
 // Films written by ffmpeg, read through the layer and compared with what ffprobe reports.
-#include "platform/vfw/RiffAviFile.h"
+#include "platform/avifile/RiffAviFile.h"
 #include "tests/vfw/ContainerTestSupport.h"
 
 #include <QtEndian>

@@ -1,5 +1,6 @@
 // The RIFF AVI and WAVE files of the AVI layer, on files made by hand and by the layer itself.
-#include "platform/vfw/RiffAviFile.h"
+#include "platform/avifile/RiffAviFile.h"
+#include "platform/avifile/RiffAviWriter.h"
 #include "tests/vfw/ContainerTestSupport.h"
 
 #include <QDir>

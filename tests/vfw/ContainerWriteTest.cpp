@@ -1,5 +1,6 @@
 // Films and sound files written through the layer, checked by ffprobe and decoded by ffmpeg.
-#include "platform/vfw/RiffAviFile.h"
+#include "platform/avifile/RiffAviFile.h"
+#include "platform/avifile/RiffAviWriter.h"
 #include "tests/vfw/ContainerTestSupport.h"
 
 #include <QFile>

@@ -4,7 +4,8 @@
 // made: the stream's samples are the demuxer's packets in file order, with their key flags, and
 // its format is a BITMAPINFOHEADER with the codec's extra data (or a WAVEFORMATEX for sound).
 
-#include "platform/vfw/AviObjects.h"
+#include "platform/avifile/AviObjects.h"
+#include "platform/vfw/Vfw.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,3 +1,4 @@
+#include "platform/codec/CodecThreads.h"
 #include "platform/vfw/FrameGetterImpl.h"
 #include "tests/support/TestSupport.h"
 #include "tests/vfw/DemuxedStream.h"

@@ -3,7 +3,8 @@
 // An AviStream held in memory that can be written and read back, standing in for a stream of a
 // file being written: samples at positions (gaps stay empty samples), their key flags, a format.
 
-#include "platform/vfw/AviObjects.h"
+#include "platform/avifile/AviObjects.h"
+#include "platform/vfw/Vfw.h"
 
 #include <QByteArray>
 

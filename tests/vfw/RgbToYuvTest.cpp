@@ -1,5 +1,5 @@
-#include "platform/vfw/RgbToYuv.h"
-#include "platform/vfw/YuvToRgb.h"
+#include "platform/codec/RgbToYuv.h"
+#include "platform/codec/YuvToRgb.h"
 
 extern "C" {
 #include <libswscale/swscale.h>

@@ -1,8 +1,8 @@
-#include "app/hotkeys/THotKeyManager.h"
 #include "platform/x11/GlobalAtoms.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/XvfbServer.h"
 #include "tests/x11/XClient.h"
+#include "ui/THotKeyManager.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

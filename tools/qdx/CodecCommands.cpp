@@ -2,8 +2,8 @@
 
 #include "tools/qdx/Commands.h"
 
+#include "platform/codec/FourccMap.h"
 #include "platform/vfw/CompressorChooser.h"
-#include "platform/vfw/FourccMap.h"
 
 #include <cstdio>
 

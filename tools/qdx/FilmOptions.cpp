@@ -1,5 +1,7 @@
 #include "tools/qdx/FilmOptions.h"
 
+#include "platform/codec/CodecThreads.h"
+
 #include "platform/vfw/StreamCopy.h"
 
 #include <cstdio>
