@@ -155,89 +155,191 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
     if (!codec)
         return fail(AVIERR_NOCOMPRESSOR, QStringLiteral("The %1 encoder is missing.")
                                              .arg(QString::fromLatin1(compressor->encoder)));
-    quietFfmpegLog();
-    const EncoderSetup setup = setupOf(compressor->encoder);
-    e->m_context.reset(avcodec_alloc_context3(codec));
-    if (!e->m_context)
-        throw std::bad_alloc();
-    AVCodecContext* c = e->m_context.get();
-    e->m_width = roundUp(input.width(), setup.align);
-    e->m_height = roundUp(input.height(), setup.align);
-    c->width = e->m_width;
-    c->height = e->m_height;
-    c->pix_fmt = setup.pixels;
-    e->m_coded = setup.pixels;
-    AVRational frameTime{int(scale), int(rate)};
-    if (scale == 0 || rate == 0 || scale > INT32_MAX || rate > INT32_MAX)
-        frameTime = AVRational{1, 25};
-    av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
-    c->time_base = frameTime;
-    c->framerate = av_inv_q(frameTime);
-    c->codec_tag = compressor->fourcc;
-    c->max_b_frames = 0;
-    c->sample_aspect_ratio = AVRational{1, 1};
-
+    EncoderSettings settings;
+    settings.encoder = compressor->encoder;
+    settings.fourcc = compressor->fourcc;
+    settings.width = input.width();
+    settings.height = input.height();
+    settings.scale = scale;
+    settings.rate = rate;
     const bool keyFrames = (options.dwFlags & AVICOMPRESSF_KEYFRAMES) && options.dwKeyFrameEvery;
-    const int gop = int(std::min<DWORD>(
+    settings.keyFrameEvery = int(std::min<DWORD>(
         keyFrames ? options.dwKeyFrameEvery : compressor->defaultKeyFrameEvery, 100000));
-    c->gop_size = std::max(gop, 1);
-    c->keyint_min = std::max(gop, 1);
+    settings.keyFrameEvery = std::max(settings.keyFrameEvery, 1);
     const bool dataRate = compressor->hasDataRate && (options.dwFlags & AVICOMPRESSF_DATARATE) &&
                           options.dwBytesPerSecond > 0;
     const DWORD quality =
         options.dwQuality <= 10000 ? options.dwQuality : compressor->defaultQuality;
-    const QByteArray name(compressor->encoder);
-    c->thread_count = name == "mjpeg" || name == "mpeg4" ? pipelineCodingThreads(encoderThreads())
-                                                         : encoderThreads();
-    if (dataRate) {
-        c->bit_rate = int64_t(options.dwBytesPerSecond) * 8;
-        c->rc_max_rate = 0;
-    }
+    const QByteArray& name = settings.encoder;
+    settings.threads = name == "mjpeg" || name == "mpeg4" ? pipelineCodingThreads(encoderThreads())
+                                                          : encoderThreads();
+    if (dataRate)
+        settings.options.emplace_back("b",
+                                      QByteArray::number(qint64(options.dwBytesPerSecond) * 8));
     if (name == "mjpeg" || name == "mpeg4") {
-        c->qmin = 1;
-        c->qmax = 31;
-        if (!dataRate) {
-            c->flags |= AV_CODEC_FLAG_QSCALE;
-            c->global_quality = quantiserOf(quality) * FF_QP2LAMBDA;
-        }
-    } else if (name == "libx264") {
-        av_opt_set(c->priv_data, "preset", "veryfast", 0);
+        settings.options.emplace_back("qmin", "1");
+        settings.options.emplace_back("qmax", "31");
         if (!dataRate)
-            av_opt_set_double(c->priv_data, "crf", rateFactorOf(quality), 0);
+            settings.quantiser = quantiserOf(quality);
+    } else if (name == "libx264") {
+        settings.options.emplace_back("preset", "veryfast");
+        if (!dataRate)
+            settings.options.emplace_back("crf",
+                                          QByteArray::number(rateFactorOf(quality), 'g', 17));
     } else if (name == "ffv1") {
-        c->level = 3;
+        settings.options.emplace_back("level", "3");
+    }
+    if (!e->openCodec(settings, codec, error)) {
+        if (code)
+            *code = AVIERR_COMPRESSOR;
+        return nullptr;
+    }
+    return e;
+}
+
+std::unique_ptr<VideoEncoder> VideoEncoder::open(const EncoderSettings& settings, QString* error) {
+    auto fail = [&](const QString& text) {
+        if (error)
+            *error = text;
+        return std::unique_ptr<VideoEncoder>();
+    };
+    const AVCodec* codec = avcodec_find_encoder_by_name(settings.encoder.constData());
+    if (!codec)
+        return fail(QStringLiteral("The %1 encoder is missing.")
+                        .arg(QString::fromLatin1(settings.encoder)));
+    const int width = settings.like ? settings.like->width : settings.width;
+    const int height = settings.like ? settings.like->height : settings.height;
+    if (width <= 0 || height <= 0 || width > VideoFormat::kMaxSide ||
+        height > VideoFormat::kMaxSide)
+        return fail(QStringLiteral("A frame of %1x%2 cannot be encoded.").arg(width).arg(height));
+    std::unique_ptr<VideoEncoder> e(new VideoEncoder);
+    // The compressor of the encoder, when the list has one (its FourCC and defaults), else an
+    // entry of the encoder's own.
+    for (const Compressor& c : compressors())
+        if (c.encoder && settings.encoder == c.encoder)
+            e->m_compressor = &c;
+    if (!e->m_compressor) {
+        e->m_ownCompressor = std::make_unique<Compressor>();
+        e->m_ownCompressor->encoder = codec->name;
+        e->m_ownCompressor->name =
+            QString::fromUtf8(codec->long_name ? codec->long_name : codec->name);
+        e->m_ownCompressor->fourcc = FourccMap::fourccOf(codec->id);
+        e->m_compressor = e->m_ownCompressor.get();
+    }
+    BITMAPINFOHEADER input;
+    input.biWidth = width;
+    input.biHeight = height;
+    input.biBitCount = 24;
+    input.biSizeImage = uint32_t(qdx::dibStride(width, 24) * height);
+    QString why;
+    const std::optional<VideoFormat> layout =
+        VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(&input), sizeof input), &why);
+    if (!layout)
+        return fail(why);
+    e->m_input = *layout;
+    if (!e->openCodec(settings, codec, error))
+        return nullptr;
+    return e;
+}
+
+bool VideoEncoder::openCodec(const EncoderSettings& settings, const AVCodec* codec,
+                             QString* error) {
+    auto fail = [&](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    quietFfmpegLog();
+    const AVFrame* like = settings.like;
+    const EncoderSetup setup = setupOf(settings.encoder.constData());
+    AVPixelFormat pixels = setup.pixels;
+    if (like) {
+        pixels = AVPixelFormat(like->format);
+    } else if (!settings.pixelFormat.isEmpty()) {
+        pixels = av_get_pix_fmt(settings.pixelFormat.constData());
+        if (pixels == AV_PIX_FMT_NONE)
+            return fail(QStringLiteral("There is no picture layout %1.")
+                            .arg(QString::fromLatin1(settings.pixelFormat)));
+    }
+    m_context.reset(avcodec_alloc_context3(codec));
+    if (!m_context)
+        throw std::bad_alloc();
+    AVCodecContext* c = m_context.get();
+    // A decoder's own pictures keep their size; frames converted here are padded to what the
+    // codec needs.
+    m_width = like ? like->width : roundUp(m_input.width(), setup.align);
+    m_height = like ? like->height : roundUp(m_input.height(), setup.align);
+    c->width = m_width;
+    c->height = m_height;
+    c->pix_fmt = pixels;
+    m_coded = pixels;
+    if (like) {
+        c->color_range = like->color_range;
+        c->colorspace = like->colorspace;
+        c->color_primaries = like->color_primaries;
+        c->color_trc = like->color_trc;
+    }
+    c->sample_aspect_ratio =
+        like && like->sample_aspect_ratio.num > 0 ? like->sample_aspect_ratio : AVRational{1, 1};
+    AVRational frameTime{int(settings.scale), int(settings.rate)};
+    if (settings.scale == 0 || settings.rate == 0 || settings.scale > INT32_MAX ||
+        settings.rate > INT32_MAX)
+        frameTime = AVRational{1, 25};
+    av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
+    c->time_base = frameTime;
+    c->framerate = av_inv_q(frameTime);
+    m_fourcc = settings.fourcc;
+    const FOURCC tag = fourcc();
+    c->codec_tag = tag;
+    c->max_b_frames = std::max(settings.bFrames, 0);
+    if (settings.keyFrameEvery > 0) {
+        c->gop_size = settings.keyFrameEvery;
+        c->keyint_min = settings.keyFrameEvery;
+    } else {
+        c->gop_size = 100000; // one key frame, the first
+    }
+    c->thread_count = settings.threads >= 0 ? settings.threads : encoderThreads();
+    if (settings.quantiser > 0) {
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = std::clamp(settings.quantiser, 1, 31) * FF_QP2LAMBDA;
+    }
+    for (const auto& [key, value] : settings.options) {
+        const int set = av_opt_set(c, key.constData(), value.constData(), AV_OPT_SEARCH_CHILDREN);
+        if (set < 0)
+            return fail(QStringLiteral("The %1 encoder takes no %2=%3: %4")
+                            .arg(QString::fromLatin1(settings.encoder), QString::fromLatin1(key),
+                                 QString::fromLatin1(value), ffmpegError(set)));
     }
 
     const int rc = avcodec_open2(c, codec, nullptr);
     if (rc < 0)
-        return fail(AVIERR_COMPRESSOR,
-                    QStringLiteral("The %1 encoder does not open: %2")
-                        .arg(QString::fromLatin1(compressor->encoder), ffmpegError(rc)));
+        return fail(QStringLiteral("The %1 encoder does not open: %2")
+                        .arg(QString::fromLatin1(settings.encoder), ffmpegError(rc)));
 
     BITMAPINFOHEADER h;
-    h.biWidth = e->m_width;
-    h.biHeight = e->m_height;
+    h.biWidth = m_width;
+    h.biHeight = m_height;
     h.biBitCount = setup.bitCount;
-    h.biCompression = compressor->fourcc;
-    h.biSizeImage = uint32_t(int64_t(e->m_width) * e->m_height * setup.bitCount / 8);
+    h.biCompression = tag;
+    h.biSizeImage = uint32_t(int64_t(m_width) * m_height * setup.bitCount / 8);
     h.biSize = uint32_t(40 + std::max(c->extradata_size, 0));
-    e->m_format = QByteArray(reinterpret_cast<const char*>(&h), sizeof h);
+    m_format = QByteArray(reinterpret_cast<const char*>(&h), sizeof h);
     if (c->extradata_size > 0)
-        e->m_format.append(reinterpret_cast<const char*>(c->extradata), c->extradata_size);
+        m_format.append(reinterpret_cast<const char*>(c->extradata), c->extradata_size);
 
-    e->m_frame = makeFrame();
-    e->m_frame->format = setup.pixels;
-    e->m_frame->width = e->m_width;
-    e->m_frame->height = e->m_height;
-    if (av_frame_get_buffer(e->m_frame.get(), 0) < 0)
+    m_frame = makeFrame();
+    m_frame->format = pixels;
+    m_frame->width = m_width;
+    m_frame->height = m_height;
+    if (av_frame_get_buffer(m_frame.get(), 0) < 0)
         throw std::bad_alloc();
-    e->m_packet = makePacket();
+    m_packet = makePacket();
     // Pictures prepared in the encoder's layout take their memory from a pool: a fresh buffer of
     // megabytes for every frame would cost a page fault for every page written.
-    const int pictureBytes = av_image_get_buffer_size(setup.pixels, e->m_width, e->m_height, 64);
-    if (pictureBytes > 0)
-        e->m_pictures.reset(av_buffer_pool_init(size_t(pictureBytes) + 64, av_buffer_alloc));
-    return e;
+    const int pictureBytes = av_image_get_buffer_size(pixels, m_width, m_height, 64);
+    if (pictureBytes > 0 && !like)
+        m_pictures.reset(av_buffer_pool_init(size_t(pictureBytes) + 64, av_buffer_alloc));
+    return true;
 }
 
 bool VideoEncoder::fillFrame(const uint8_t* bits, AVPixelFormat source, int stride,
@@ -400,6 +502,25 @@ bool VideoEncoder::encodePicture(AVFrame* prepared, LONG position) {
     if (m_context->flags & AV_CODEC_FLAG_QSCALE)
         prepared->quality = m_context->global_quality;
     return send(prepared);
+}
+
+bool VideoEncoder::encodeAsIs(const AVFrame* picture, LONG position, bool key) {
+    if (m_finished || !m_context || !picture || picture->format != m_coded ||
+        picture->width != m_width || picture->height != m_height)
+        return false;
+    if (!m_asIs)
+        m_asIs = makeFrame();
+    if (av_frame_ref(m_asIs.get(), picture) < 0)
+        return false;
+    m_asIs->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    while (m_asIs->nb_side_data > 0)
+        av_frame_remove_side_data(m_asIs.get(), m_asIs->side_data[0]->type);
+    m_asIs->pts = position;
+    if (m_context->flags & AV_CODEC_FLAG_QSCALE)
+        m_asIs->quality = m_context->global_quality;
+    const bool sent = send(m_asIs.get());
+    av_frame_unref(m_asIs.get());
+    return sent;
 }
 
 bool VideoEncoder::encodeImage(const QImage& picture, LONG position) {

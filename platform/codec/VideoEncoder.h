@@ -1,13 +1,15 @@
 #pragma once
 
 // One compressor at work: takes uncompressed DIB frames (the layout set as the stream's format)
-// and gives the samples to write, each with its position and key flag, and the format the target
-// stream carries: a BITMAPINFOHEADER naming the compressor's FourCC, followed by the encoder's
-// extra data. "Full Frames (Uncompressed)" passes the DIBs through as they are.
+// or decoded pictures and gives the samples to write, each with its position and key flag, and
+// the format the target stream carries: a BITMAPINFOHEADER naming the compressor's FourCC,
+// followed by the encoder's extra data. "Full Frames (Uncompressed)" passes the DIBs through as
+// they are.
 //
-// Every picture given becomes exactly one sample at its own position, in order: encoders never
-// use B-frames, and what an encoder holds back (frame threads, look-ahead) comes out later or at
-// finish().
+// Every picture given becomes exactly one sample. A compressor chosen by its options never uses
+// B-frames, so its samples come in order, each at its own position; what an encoder holds back
+// (frame threads, look-ahead) comes out later or at finish(). An encoder opened with B-frames
+// (EncoderSettings) gives its samples in coding order, each with the position of its picture.
 
 #include "platform/codec/Compressors.h"
 #include "platform/codec/FfmpegHandles.h"
@@ -18,8 +20,33 @@
 
 #include <deque>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace qdx::vfw {
+
+// An encoder set up field by field rather than from a compressor's options: the stream copier's
+// re-encoded frames, which must look like the source's (its picture layout and colours, its
+// reordering), and the test films.
+struct EncoderSettings {
+    QByteArray encoder; // FFmpeg's encoder ("mpeg4", "libx264", "mjpeg", ...)
+    FOURCC fourcc = 0;  // the format's FourCC; 0: the compressor's of the encoder, else FFmpeg's
+    int width = 0;      // the frame size; with `like`, the picture's
+    int height = 0;
+    QByteArray pixelFormat; // the coded layout by FFmpeg's name; empty: the encoder's usual one
+    // A picture whose size, layout, colour properties and aspect the encoder takes: frames then
+    // go to encodeAsIs without conversion (a decoder's own pictures).
+    const AVFrame* like = nullptr;
+    DWORD scale = 1; // seconds per frame: scale / rate
+    DWORD rate = 25;
+    int keyFrameEvery = 0; // 0: the first frame only
+    int bFrames = 0;
+    int quantiser = 0; // a constant quantiser 1..31 for the MPEG-video encoders (0: none)
+    int threads = -1;  // -1: the encoder threads set (encoderThreads())
+    // Further options of the codec context or the encoder, by FFmpeg's names, set last:
+    // {"preset", "ultrafast"}, {"crf", "10"}, {"flags", "+qpel"}, {"x264-params", "open-gop=1"}.
+    std::vector<std::pair<QByteArray, QByteArray>> options;
+};
 
 class VideoEncoder {
 public:
@@ -36,10 +63,13 @@ public:
     static std::unique_ptr<VideoEncoder> open(const AVICOMPRESSOPTIONS& options,
                                               const VideoFormat& input, DWORD scale, DWORD rate,
                                               HRESULT* code, QString* error = nullptr);
+    // An encoder set up by the settings (nullptr with the reason when FFmpeg lacks or refuses
+    // it). Without `like`, it takes 24-bit bottom-up DIBs of the frame size (encode, encodeImage).
+    static std::unique_ptr<VideoEncoder> open(const EncoderSettings& settings, QString* error);
 
     // The target stream's format.
     const QByteArray& format() const { return m_format; }
-    FOURCC fourcc() const { return m_compressor->fourcc; }
+    FOURCC fourcc() const { return m_fourcc ? m_fourcc : m_compressor->fourcc; }
     const Compressor& compressor() const { return *m_compressor; }
 
     // Encodes the pixels of one frame (the input layout's bytes) for a position. False when the
@@ -59,6 +89,10 @@ public:
     // Encodes a prepared picture for a position. False when it is not in the encoder's layout or
     // the encoder fails.
     bool encodePicture(AVFrame* prepared, LONG position);
+    // Encodes a picture of the layout the encoder was opened `like`, as it is, for a position;
+    // `key` makes it a key frame. The decoder's notes on the picture (its type, side data) are
+    // not taken as orders.
+    bool encodeAsIs(const AVFrame* picture, LONG position, bool key);
     // Encodes a picture, scaled to the frame size (the compressor dialog's preview).
     bool encodeImage(const QImage& picture, LONG position);
     // Lets out whatever the encoder still holds. No frame may follow.
@@ -73,17 +107,22 @@ public:
 
 private:
     VideoEncoder() = default;
+    // Opens the codec of the settings for frames of m_input's layout.
+    bool openCodec(const EncoderSettings& settings, const AVCodec* codec, QString* error);
     bool send(AVFrame* frame);
     // Hands the packet just received on as a sample, without copying its bytes.
     void keepPacket();
     bool fillFrame(const uint8_t* bits, AVPixelFormat source, int stride, const uint32_t* palette);
 
     const Compressor* m_compressor = nullptr;
+    std::unique_ptr<Compressor> m_ownCompressor; // an encoder the compressor list does not offer
+    FOURCC m_fourcc = 0;                         // the format's FourCC when not the compressor's
     VideoFormat m_input;
     QByteArray m_format;
     CodecContextPtr m_context;
     AVPixelFormat m_coded = AV_PIX_FMT_NONE; // the layout the encoder codes
     FramePtr m_frame;
+    FramePtr m_asIs; // refers to the picture encodeAsIs sends
     struct PoolFree {
         void operator()(AVBufferPool* pool) const { av_buffer_pool_uninit(&pool); }
     };

@@ -9,10 +9,6 @@
 #include "platform/vfw/FrameGetterImpl.h"
 #include "platform/vfw/VfwObjects.h"
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
 #include <cstring>
 #include <deque>
 
@@ -29,11 +25,6 @@ LONG spanFor(int reorderDelay) {
     return std::clamp<LONG>(4 * LONG(reorderDelay) + 4, 4, kSpan);
 }
 
-struct Packet {
-    QByteArray data;
-    bool key = false;
-};
-
 // Our encoder for the frames of a copy that cannot be taken as stored: the source's codec, fed
 // the decoder's own pictures (same size and pixel format, no colour conversion), at a quality
 // high enough that the seam does not show. The first picture is a key frame carrying the codec's
@@ -41,104 +32,24 @@ struct Packet {
 // source's samples. MPEG-4 part 2 keeps the source's reordering mode: its decoders show a
 // picture late or at once according to the headers, and a switch between the two modes would
 // show one picture twice or lose one.
-class BridgeEncoder {
-public:
-    static std::unique_ptr<BridgeEncoder> open(const char* encoder, const AVFrame& picture,
-                                               const AVISTREAMINFO& info, bool reorders,
-                                               QString* error) {
-        auto fail = [&](const QString& text) {
-            if (error)
-                *error = text;
-            return std::unique_ptr<BridgeEncoder>();
-        };
-        const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
-        if (!codec)
-            return fail(QStringLiteral("The %1 encoder is missing.").arg(QLatin1String(encoder)));
-        quietFfmpegLog();
-        std::unique_ptr<BridgeEncoder> e(new BridgeEncoder);
-        e->m_context.reset(avcodec_alloc_context3(codec));
-        if (!e->m_context)
-            throw std::bad_alloc();
-        AVCodecContext* c = e->m_context.get();
-        c->width = picture.width;
-        c->height = picture.height;
-        c->pix_fmt = AVPixelFormat(picture.format);
-        c->color_range = picture.color_range;
-        c->colorspace = picture.colorspace;
-        c->color_primaries = picture.color_primaries;
-        c->color_trc = picture.color_trc;
-        c->sample_aspect_ratio =
-            picture.sample_aspect_ratio.num > 0 ? picture.sample_aspect_ratio : AVRational{1, 1};
-        AVRational frameTime{int(info.dwScale), int(info.dwRate)};
-        if (info.dwScale == 0 || info.dwRate == 0 || info.dwScale > INT32_MAX ||
-            info.dwRate > INT32_MAX)
-            frameTime = AVRational{1, 25};
-        av_reduce(&frameTime.num, &frameTime.den, frameTime.num, frameTime.den, INT32_MAX);
-        c->time_base = frameTime;
-        c->framerate = av_inv_q(frameTime);
-        c->gop_size = 100000; // one key frame, the first
-        c->thread_count = encoderThreads();
-        const QByteArray name(encoder);
-        c->max_b_frames = (reorders && name == "mpeg4") ? 2 : 0;
-        if (name == "mpeg4") {
-            c->qmin = 1;
-            c->qmax = 31;
-            c->flags |= AV_CODEC_FLAG_QSCALE;
-            c->global_quality = FF_QP2LAMBDA; // the finest quantiser
-        } else if (name == "libx264") {
-            av_opt_set(c->priv_data, "preset", "ultrafast", 0);
-            av_opt_set_double(c->priv_data, "crf", 10, 0);
-        }
-        const int rc = avcodec_open2(c, codec, nullptr);
-        if (rc < 0)
-            return fail(QStringLiteral("The %1 encoder does not open: %2")
-                            .arg(QLatin1String(encoder), ffmpegError(rc)));
-        e->m_frame = makeFrame();
-        e->m_packet = makePacket();
-        return e;
+std::unique_ptr<VideoEncoder> openBridge(const char* encoder, const AVFrame& picture,
+                                         const AVISTREAMINFO& info, bool reorders, QString* error) {
+    EncoderSettings settings;
+    settings.encoder = encoder;
+    settings.like = &picture;
+    settings.scale = info.dwScale;
+    settings.rate = info.dwRate;
+    settings.threads = encoderThreads();
+    const QByteArray& name = settings.encoder;
+    settings.bFrames = (reorders && name == "mpeg4") ? 2 : 0;
+    if (name == "mpeg4") {
+        settings.options = {{"qmin", "1"}, {"qmax", "31"}};
+        settings.quantiser = 1; // the finest
+    } else if (name == "libx264") {
+        settings.options = {{"preset", "ultrafast"}, {"crf", "10"}};
     }
-
-    bool encode(const AVFrame& picture) {
-        av_frame_unref(m_frame.get());
-        if (av_frame_ref(m_frame.get(), &picture) < 0)
-            return false;
-        // The decoder's notes on the picture are not orders for the encoder.
-        m_frame->pict_type = m_next == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-        m_frame->pts = m_next++;
-        if (m_context->flags & AV_CODEC_FLAG_QSCALE)
-            m_frame->quality = m_context->global_quality;
-        const bool sent = send(m_frame.get());
-        av_frame_unref(m_frame.get());
-        return sent;
-    }
-    bool finish() { return send(nullptr); }
-    int64_t frames() const { return m_next; }
-    std::deque<Packet> ready;
-
-private:
-    BridgeEncoder() = default;
-    bool send(AVFrame* frame) {
-        const int rc = avcodec_send_frame(m_context.get(), frame);
-        if (rc < 0 && rc != AVERROR_EOF)
-            return false;
-        for (;;) {
-            const int got = avcodec_receive_packet(m_context.get(), m_packet.get());
-            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
-                return true;
-            if (got < 0)
-                return false;
-            ready.push_back(
-                Packet{QByteArray(reinterpret_cast<const char*>(m_packet->data), m_packet->size),
-                       (m_packet->flags & AV_PKT_FLAG_KEY) != 0});
-            av_packet_unref(m_packet.get());
-        }
-    }
-
-    CodecContextPtr m_context;
-    FramePtr m_frame;
-    PacketPtr m_packet;
-    int64_t m_next = 0;
-};
+    return VideoEncoder::open(settings, error);
+}
 
 // Codecs whose samples our encoder can put between the source's: start-code streams whose
 // headers travel in the key frames, and Video 1, which has none.
@@ -411,20 +322,22 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
 
     AVISTREAMINFO info;
     m_source->info(info);
-    std::unique_ptr<BridgeEncoder> head;
-    auto flush = [&](BridgeEncoder& encoder) {
+    std::unique_ptr<VideoEncoder> head;
+    // The re-encoded samples go in coding order, one position each.
+    auto flush = [&](VideoEncoder& encoder) {
         if (!encoder.finish())
             return false;
-        for (const Packet& p : encoder.ready) {
-            if (target->write(position++, 1, p.data.constData(), LONG(p.data.size()),
-                              p.key ? AVIIF_KEYFRAME : 0, nullptr, nullptr) != AVIERR_OK)
+        VideoEncoder::Sample sample;
+        while (encoder.take(sample)) {
+            if (target->write(position++, 1, sample.data.constData(), LONG(sample.data.size()),
+                              sample.key ? AVIIF_KEYFRAME : 0, nullptr, nullptr) != AVIERR_OK)
                 return false;
             ++r.samples;
         }
-        encoder.ready.clear();
         return true;
     };
-    auto encodeFrame = [&](std::unique_ptr<BridgeEncoder>& encoder, LONG frame) {
+    LONG encoded = 0; // pictures given to the encoder open now
+    auto encodeFrame = [&](std::unique_ptr<VideoEncoder>& encoder, LONG frame) {
         const auto kept = m_kept.find(frame);
         const AVFrame* picture =
             kept != m_kept.end() ? kept->second.get() : m_getter->picture(frame);
@@ -432,15 +345,17 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
             return false;
         if (!encoder) {
             QString why;
-            encoder = BridgeEncoder::open(m_encoder, *picture, info, m_getter->reorders(), &why);
+            encoder = openBridge(m_encoder, *picture, info, m_getter->reorders(), &why);
             if (!encoder) {
                 if (error)
                     *error = why;
                 return false;
             }
+            encoded = 0;
         }
         ++r.reencoded;
-        return encoder->encode(*picture);
+        const bool first = encoded == 0;
+        return encoder->encodeAsIs(picture, encoded++, first);
     };
 
     // Make sure the getter has decoded something: it learns then whether the codec reorders.
@@ -589,7 +504,7 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
             return fail({});
     }
     if (lastFrame < last && m_encoder) {
-        std::unique_ptr<BridgeEncoder> tail;
+        std::unique_ptr<VideoEncoder> tail;
         for (LONG n = lastFrame + 1; n <= last; ++n)
             if (!encodeFrame(tail, n) || !tell(n))
                 return fail(QStringLiteral("Frame %1 cannot be re-encoded.").arg(n));
