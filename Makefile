@@ -70,12 +70,16 @@ $(TSAN_DIR)/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DQDX_TSAN=ON -DQDX_BENCH=OFF
 
-# The recording thread and its owner, and the recompression pipeline's threads (through qdx),
-# under ThreadSanitizer.
+# Under ThreadSanitizer: the recording thread and its owner; the engine's threaded work (the
+# two-thread recompression pipeline, the Motion JPEG transcoders, the stream copier, the frame
+# getter's read-ahead) through its tests; and qdx recompressing films on two threads.
+TSAN_TESTS := avi_recording_tests avi_engine_tests vfw_codec_tests
 tsan-test: deps $(TSAN_DIR)/build.ninja
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target avi_recording_tests qdx
-	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-		./tests/avi_recording_tests
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS) qdx
+	cd $(TSAN_DIR) && for t in $(TSAN_TESTS); do \
+		QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+			./tests/$$t || exit 1; \
+	done
 	tests/tsan/recompress.sh $(TSAN_DIR)/bin/qdx
 
 $(FUZZ_DIR)/build.ninja:

@@ -46,4 +46,21 @@ int pipelineCodingThreads(int threads) {
     return inPipelineCoding && threads > 0 ? std::max(1, threads / 2) : threads;
 }
 
+#if defined(__SANITIZE_THREAD__)
+#define QDX_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QDX_THREAD_SANITIZER 1
+#endif
+#endif
+
+int contextThreads(int threads) {
+#ifdef QDX_THREAD_SANITIZER
+    (void)threads;
+    return 1;
+#else
+    return threads;
+#endif
+}
+
 } // namespace qdx::vfw

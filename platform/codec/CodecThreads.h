@@ -34,4 +34,10 @@ private:
 // The threads a codec so opened gets of the `threads` set.
 int pipelineCodingThreads(int threads);
 
+// The thread count an FFmpeg codec context is opened with for `threads`: the same, but one in a
+// build with ThreadSanitizer. libavcodec is not built with it, so the hand-overs between its own
+// threads (atomic reference counts) would be reported as races; the threads of ours around the
+// codecs are what that build judges.
+int contextThreads(int threads);
+
 } // namespace qdx::vfw

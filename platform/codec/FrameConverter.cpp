@@ -12,7 +12,6 @@ namespace qdx::vfw {
 
 namespace {
 
-const uint32_t kMasks565[3] = {0xF800, 0x07E0, 0x001F};
 constexpr size_t kWriteSlack = 64;
 
 // FFmpeg's pixel formats whose samples are full-range although the frame may not say so.
@@ -196,23 +195,19 @@ bool FrameConverter::convertsQuickly(const AVFrame* frame) const {
 bool FrameConverter::convert(const AVFrame* frame, DibBytes& out) {
     const int bits = m_target.biBitCount;
     const bool bottomUp = m_target.biHeight > 0;
-    if (bits <= 8) {
+    // Up to 16 bits the picture goes through 32-bit RGB and our own DIB writer: libswscale's
+    // 5-5-5 and 5-6-5 writers take the colour of each pair of pixels at half resolution (they
+    // have no full-chroma output), so colours would bleed across every sharp edge.
+    if (bits <= 16) {
         const QImage image = toImage(frame);
         return !image.isNull() && writeImage(image, m_target, out);
     }
-    const bool masks = m_target.biCompression == BI_BITFIELDS;
-    const size_t headerBytes = 40 + (masks ? 12 : 0);
+    const size_t headerBytes = 40;
     // libswscale's SIMD writers may store a few bytes past a row's end; the slack behind the last
     // row keeps those stores inside the buffer (the DIB itself ends before it).
     out.resize(headerBytes + m_target.biSizeImage + kWriteSlack);
     std::memcpy(out.data(), &m_target, 40);
-    if (masks)
-        std::memcpy(out.data() + 40, kMasks565, 12);
-    AVPixelFormat format = AV_PIX_FMT_BGR24;
-    if (bits == 32)
-        format = AV_PIX_FMT_BGR0;
-    else if (bits == 16)
-        format = masks ? AV_PIX_FMT_RGB565LE : AV_PIX_FMT_RGB555LE;
+    const AVPixelFormat format = bits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
     const int stride = int(qdx::dibStride(m_width, bits));
     if (throughOwnLoop(frame)) {
         // The common case, unscaled BT.601 pictures, goes through our own vector loops.

@@ -1,5 +1,6 @@
 #include "platform/codec/VideoDecoder.h"
 
+#include "platform/codec/CodecThreads.h"
 #include "platform/codec/DibBytes.h"
 #include "platform/codec/FourccMap.h"
 
@@ -154,7 +155,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const VideoFormat& format, FOUR
     c->height = format.height();
     c->codec_tag = tag;
     c->bits_per_coded_sample = format.bitCount();
-    c->thread_count = threads;
+    c->thread_count = contextThreads(threads);
     c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     c->opaque = d->m_pictures.get();
     c->get_buffer2 = getPicture;

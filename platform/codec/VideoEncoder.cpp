@@ -298,7 +298,7 @@ bool VideoEncoder::openCodec(const EncoderSettings& settings, const AVCodec* cod
     } else {
         c->gop_size = 100000; // one key frame, the first
     }
-    c->thread_count = settings.threads >= 0 ? settings.threads : encoderThreads();
+    c->thread_count = contextThreads(settings.threads >= 0 ? settings.threads : encoderThreads());
     if (settings.quantiser > 0) {
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = std::clamp(settings.quantiser, 1, 31) * FF_QP2LAMBDA;
@@ -319,9 +319,18 @@ bool VideoEncoder::openCodec(const EncoderSettings& settings, const AVCodec* cod
     BITMAPINFOHEADER h;
     h.biWidth = m_width;
     h.biHeight = m_height;
+    // The depth a reader expects of the coded layout: packed RGB's own (with its padding), 24 for
+    // the rest.
     h.biBitCount = setup.bitCount;
+    if (like || !settings.pixelFormat.isEmpty()) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(pixels);
+        h.biBitCount = d && (d->flags & AV_PIX_FMT_FLAG_RGB) && d->nb_components >= 3 &&
+                               av_pix_fmt_count_planes(pixels) == 1
+                           ? uint16_t(av_get_padded_bits_per_pixel(d))
+                           : 24;
+    }
     h.biCompression = tag;
-    h.biSizeImage = uint32_t(int64_t(m_width) * m_height * setup.bitCount / 8);
+    h.biSizeImage = uint32_t(int64_t(m_width) * m_height * h.biBitCount / 8);
     h.biSize = uint32_t(40 + std::max(c->extradata_size, 0));
     m_format = QByteArray(reinterpret_cast<const char*>(&h), sizeof h);
     if (c->extradata_size > 0)
@@ -353,7 +362,7 @@ bool VideoEncoder::fillFrame(const uint8_t* bits, AVPixelFormat source, int stri
                                      nullptr));
     if (!m_sws)
         return false;
-    const bool fullRange = m_frame->format == AV_PIX_FMT_YUVJ420P;
+    const bool fullRange = fullRangePicture(m_frame.get());
     const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
     sws_setColorspaceDetails(m_sws.get(), table, 1, table, fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
     const uint8_t* src[4] = {bits, reinterpret_cast<const uint8_t*>(palette), nullptr, nullptr};

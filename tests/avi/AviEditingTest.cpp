@@ -3,6 +3,7 @@
 #include "platform/core/WorkFileLock.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QDir>
@@ -47,8 +48,8 @@ TEST_F(AviEditing, CopyingOneFrameGivesAOneFrameFilm) {
     const QString target = dir.file(QStringLiteral("one.avi"));
     engine.CopySelection(false, 5, 5, source, target);
     EXPECT_EQ(probeFrameCount(target), 1);
-    EXPECT_EQ(decodeFrames(target, 16, 16),
-              decodeFrames(source, 16, 16).mid(5 * 16 * 16 * 3, 16 * 16 * 3));
+    EXPECT_EQ(joined(ffmpegPictures(target, 16, 16)),
+              joined(ffmpegPictures(source, 16, 16)).mid(5 * 16 * 16 * 3, 16 * 16 * 3));
 }
 
 // A target is replaced only by a complete film: a cancelled or failed operation leaves the file
@@ -104,7 +105,7 @@ TEST_F(AviEditing, WorkFilesAreHeldWhileTheOperationUsesThem) {
 TEST_F(AviEditing, ATargetThatNamesTheSourceIsReplacedByTheWholeFilm) {
     const QString talk = film(QStringLiteral("talk.avi"), 50, true);
     const qint64 samples = probeAudioSamples(talk);
-    const QByteArray pictures = decodeFrames(talk, 16, 16);
+    const QByteArray pictures = joined(ffmpegPictures(talk, 16, 16));
     const int frame = 16 * 16 * 3;
     const qdx::vfw::Compressor* mjpeg = qdx::vfw::findCompressor(mmioFOURCC('M', 'J', 'P', 'G'));
     ASSERT_NE(mjpeg, nullptr);
@@ -116,11 +117,11 @@ TEST_F(AviEditing, ATargetThatNamesTheSourceIsReplacedByTheWholeFilm) {
 
     chooser.setAnswer(qdx::vfw::defaultOptions(qdx::vfw::compressors()[0]));
     const QString silent = film(QStringLiteral("silent.avi"), 20);
-    const QByteArray silentPictures = decodeFrames(silent, 16, 16);
+    const QByteArray silentPictures = joined(ffmpegPictures(silent, 16, 16));
     ASSERT_TRUE(engine.CompressFile(silent, silent));
-    EXPECT_EQ(decodeFrames(silent, 16, 16), silentPictures);
+    EXPECT_EQ(joined(ffmpegPictures(silent, 16, 16)), silentPictures);
     engine.CopySelection(false, 5, 9, silent, silent);
-    EXPECT_EQ(decodeFrames(silent, 16, 16), silentPictures.mid(5 * frame, 5 * frame));
+    EXPECT_EQ(joined(ffmpegPictures(silent, 16, 16)), silentPictures.mid(5 * frame, 5 * frame));
     engine.JoinFilms(false, {silent + QStringLiteral("=5"), silent + QStringLiteral("=5")}, silent,
                      10);
     EXPECT_EQ(probeFrameCount(silent), 10);
@@ -131,7 +132,7 @@ TEST_F(AviEditing, ATargetThatNamesTheSourceIsReplacedByTheWholeFilm) {
     EXPECT_EQ(probeAudioSamples(again), 88200 - 17640);
     engine.SplitFilm(true, 0, 39, 1, again, dir.file(QStringLiteral("again")));
     EXPECT_EQ(probeFrameCount(dir.file(QStringLiteral("again01.avi"))), 40);
-    EXPECT_EQ(decodeFrames(dir.file(QStringLiteral("again01.avi")), 16, 16),
+    EXPECT_EQ(joined(ffmpegPictures(dir.file(QStringLiteral("again01.avi")), 16, 16)),
               pictures.mid(10 * frame));
     expectNoTemporaries();
 }
@@ -144,9 +145,9 @@ TEST_F(AviEditing, SplitPartitionsAndNamesTheParts) {
     EXPECT_EQ(probeFrameCount(dir.file(QStringLiteral("clip01.avi"))), 4);
     EXPECT_EQ(probeFrameCount(dir.file(QStringLiteral("clip02.avi"))), 3);
     EXPECT_EQ(probeFrameCount(dir.file(QStringLiteral("clip03.avi"))), 3);
-    const QByteArray all = decodeFrames(source, 16, 16);
+    const QByteArray all = joined(ffmpegPictures(source, 16, 16));
     const int frame = 16 * 16 * 3;
-    EXPECT_EQ(decodeFrames(dir.file(QStringLiteral("clip02.avi")), 16, 16),
+    EXPECT_EQ(joined(ffmpegPictures(dir.file(QStringLiteral("clip02.avi")), 16, 16)),
               all.mid(4 * frame, 3 * frame));
 }
 

@@ -1,5 +1,6 @@
 #include "avi/TAviCapture.h"
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include "platform/core/Exception.h"
@@ -42,7 +43,7 @@ TEST_F(AviReading, FramesComeOutAsFfmpegDecodesThem) {
     recipe.frames = 6;
     const QString film = makeFilm(dir, QStringLiteral("raw.avi"), recipe);
     ASSERT_TRUE(engine.OpenFilm(film));
-    const QByteArray reference = decodeFrames(film, recipe.width, recipe.height);
+    const QByteArray reference = joined(ffmpegPictures(film, recipe.width, recipe.height));
     for (int i : {0, 5, 2, 3}) { // forwards, backwards
         std::unique_ptr<TBitmap> frame = engine.GetFrame(i);
         ASSERT_TRUE(frame) << i;
@@ -60,7 +61,7 @@ TEST_F(AviReading, AnEightBitFilmIsDrawnFromItsPixelsNotItsColourTable) {
     recipe.pixelFormat = QStringLiteral("pal8");
     const QString film = makeFilm(dir, QStringLiteral("pal8.avi"), recipe);
     ASSERT_TRUE(engine.OpenFilm(film));
-    const QByteArray reference = decodeFrames(film, recipe.width, recipe.height);
+    const QByteArray reference = joined(ffmpegPictures(film, recipe.width, recipe.height));
     std::unique_ptr<TBitmap> frame = engine.GetFrame(1);
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->Image(), ffmpegFrame(reference, recipe.width, recipe.height, 1));

@@ -3,8 +3,8 @@
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/vfw/RecompressPipeline.h"
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "tests/support/ScriptedPrompts.h"
-#include "tests/vfw/FilmTools.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,8 +84,8 @@ TEST_F(AviWriting, ExtractFramesWritesTheRangeWithItsEvents) {
     EXPECT_EQ(chooser.lastFlags(), UINT(7));
     EXPECT_EQ(probeFrameCount(target), 10);
     // Uncompressed frames: the target's frames are exactly the source's frames 10 to 19.
-    const QByteArray all = decodeFrames(source, 32, 24);
-    const QByteArray part = decodeFrames(target, 32, 24);
+    const QByteArray all = joined(ffmpegPictures(source, 32, 24));
+    const QByteArray part = joined(ffmpegPictures(target, 32, 24));
     EXPECT_EQ(part, all.mid(10 * 32 * 24 * 3, 10 * 32 * 24 * 3));
 }
 
@@ -95,8 +95,8 @@ TEST_F(AviWriting, ExcludeFramesWritesTheRestWithItsEvents) {
     ASSERT_TRUE(engine.ExcludeFrames(0, 9, source, target));
     EXPECT_EQ(events, framed({99, 0, 0}, 10, 99, 99, 0));
     EXPECT_EQ(probeFrameCount(target), 90);
-    const QByteArray all = decodeFrames(source, 16, 8);
-    EXPECT_EQ(decodeFrames(target, 16, 8), all.mid(10 * 16 * 8 * 3));
+    const QByteArray all = joined(ffmpegPictures(source, 16, 8));
+    EXPECT_EQ(joined(ffmpegPictures(target, 16, 8)), all.mid(10 * 16 * 8 * 3));
 }
 
 TEST_F(AviWriting, ARangeWithoutFramesGivesAFilmWithAFormat) {
@@ -136,7 +136,8 @@ TEST_F(AviWriting, ConcatenationJoinsFilmsInOrder) {
         engine.ConcatenateFrames({a + QStringLiteral("=5"), b + QStringLiteral("=7")}, target, 12));
     EXPECT_EQ(events, framed({12, 0, 0}, 0, 11, 12, 0));
     EXPECT_EQ(probeFrameCount(target), 12);
-    EXPECT_EQ(decodeFrames(target, 32, 24), decodeFrames(a, 32, 24) + decodeFrames(b, 32, 24));
+    EXPECT_EQ(joined(ffmpegPictures(target, 32, 24)),
+              joined(ffmpegPictures(a, 32, 24)) + joined(ffmpegPictures(b, 32, 24)));
 }
 
 TEST_F(AviWriting, AMissingFilmInTheListStopsTheConcatenationWithoutATarget) {
@@ -157,7 +158,7 @@ TEST_F(AviWriting, FramesOfAnotherSizeAreFittedIntoTheFirstFilmsSize) {
     ASSERT_TRUE(
         engine.ConcatenateFrames({a + QStringLiteral("=2"), b + QStringLiteral("=2")}, target, 4));
     EXPECT_EQ(probeFrameCount(target), 4);
-    EXPECT_EQ(decodeFrames(target, 32, 24).size(), 4 * 32 * 24 * 3);
+    EXPECT_EQ(joined(ffmpegPictures(target, 32, 24)).size(), 4 * 32 * 24 * 3);
 }
 
 TEST_F(AviWriting, CompressedTargetsCarryTheChosenCompressor) {
@@ -290,20 +291,16 @@ TEST_F(AviWriting, DecodedFilmsAreRecompressedFromTheirPicturesAtLeastAsCloseToT
     struct Case {
         const char* codec;
         const char* pixels;
-        QStringList extra;
+        int quantiser;
+        int bFrames;
         const char* fourcc;
         double gain; // dB the hand-over gains at least (on average) over the DIBs
     };
     const Case cases[] = {
-        {"mjpeg", "yuvj420p", {QStringLiteral("-q:v"), QStringLiteral("3")}, "MJPG", 1.0},
-        {"mjpeg", "yuvj422p", {QStringLiteral("-q:v"), QStringLiteral("3")}, "MJPG", 0.1},
-        {"mpeg4",
-         "yuv420p",
-         {QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"), QStringLiteral("5"),
-          QStringLiteral("-q:v"), QStringLiteral("4")},
-         "XVID",
-         1.0},
-        {"mjpeg", "yuvj420p", {QStringLiteral("-q:v"), QStringLiteral("3")}, "HFYU", 0.0},
+        {"mjpeg", "yuvj420p", 3, 0, "MJPG", 1.0},
+        {"mjpeg", "yuvj422p", 3, 0, "MJPG", 0.1},
+        {"mpeg4", "yuv420p", 4, 2, "XVID", 1.0},
+        {"mjpeg", "yuvj420p", 3, 0, "HFYU", 0.0},
     };
     const int width = 64;
     const int height = 48;
@@ -320,7 +317,9 @@ TEST_F(AviWriting, DecodedFilmsAreRecompressedFromTheirPicturesAtLeastAsCloseToT
         recipe.frames = 14;
         recipe.codec = QString::fromLatin1(c.codec);
         recipe.pixelFormat = QString::fromLatin1(c.pixels);
-        recipe.extra = c.extra;
+        recipe.quantiser = c.quantiser;
+        recipe.bFrames = c.bFrames;
+        recipe.keyFrameEvery = 5;
         const QString name =
             QStringLiteral("%1-%2").arg(QLatin1String(c.fourcc), QLatin1String(c.pixels));
         const QString source = makeFilm(dir, QStringLiteral("src-%1.avi").arg(name), recipe);
@@ -336,17 +335,17 @@ TEST_F(AviWriting, DecodedFilmsAreRecompressedFromTheirPicturesAtLeastAsCloseToT
         ASSERT_TRUE(dibsDone);
 
         EXPECT_EQ(decodeComplaints(handedOver), QByteArray());
-        const std::vector<QByteArray> original = decodedPictures(source, width, height);
-        const std::vector<QByteArray> yuv = decodedPictures(handedOver, width, height);
-        const std::vector<QByteArray> dib = decodedPictures(viaDibs, width, height);
+        const std::vector<QByteArray> original = ffmpegPictures(source, width, height);
+        const std::vector<QByteArray> yuv = ffmpegPictures(handedOver, width, height);
+        const std::vector<QByteArray> dib = ffmpegPictures(viaDibs, width, height);
         ASSERT_EQ(original.size(), 14u);
         ASSERT_EQ(yuv.size(), 12u);
         ASSERT_EQ(dib.size(), 12u);
         double yuvSum = 0;
         double dibSum = 0;
         for (size_t i = 0; i < 12; ++i) {
-            const double yuvPsnr = qdx::vfw::test::psnr(yuv[i], original[i + 2]);
-            const double dibPsnr = qdx::vfw::test::psnr(dib[i], original[i + 2]);
+            const double yuvPsnr = qdx::test::psnr(yuv[i], original[i + 2]);
+            const double dibPsnr = qdx::test::psnr(dib[i], original[i + 2]);
             // A frame out of its place would be far from the source's frame there.
             EXPECT_GT(yuvPsnr, 30) << "frame " << i;
             EXPECT_GE(yuvPsnr + 0.5, dibPsnr) << "frame " << i;
@@ -366,7 +365,7 @@ namespace {
 double meanPsnr(const std::vector<QByteArray>& pictures, const std::vector<QByteArray>& original) {
     double sum = 0;
     for (size_t i = 0; i < pictures.size() && i < original.size(); ++i)
-        sum += std::min(qdx::vfw::test::psnr(pictures[i], original[i]), 100.0);
+        sum += std::min(qdx::test::psnr(pictures[i], original[i]), 100.0);
     return pictures.empty() ? 0 : sum / double(pictures.size());
 }
 
@@ -410,9 +409,9 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
     recipe.sound = true;
     recipe.codec = QStringLiteral("mjpeg");
     recipe.pixelFormat = QStringLiteral("yuvj420p");
-    recipe.extra = {QStringLiteral("-q:v"), QStringLiteral("3")};
+    recipe.quantiser = 3;
     const QString source = makeFilm(dir, QStringLiteral("src420.avi"), recipe);
-    const std::vector<QByteArray> original = decodedPictures(source, width, height);
+    const std::vector<QByteArray> original = ffmpegPictures(source, width, height);
     ASSERT_EQ(original.size(), 20u);
     auto choose = [&](DWORD quality, DWORD bytesPerSecond = 0) {
         AVICOMPRESSOPTIONS o =
@@ -451,14 +450,14 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
         EXPECT_EQ(decodeComplaints(coefficients), QByteArray());
         EXPECT_EQ(probeAudioSamples(coefficients), probeAudioSamples(source));
         const std::vector<QByteArray> fromCoefficients =
-            decodedPictures(coefficients, width, height);
-        const std::vector<QByteArray> fromPixels = decodedPictures(pixels, width, height);
+            ffmpegPictures(coefficients, width, height);
+        const std::vector<QByteArray> fromPixels = ffmpegPictures(pixels, width, height);
         ASSERT_EQ(fromCoefficients.size(), 20u);
         ASSERT_EQ(fromPixels.size(), 20u);
         // Frame by frame too: a frame out of its place would be far from the source's there.
         for (size_t i = 0; i < 20; ++i)
-            EXPECT_GE(qdx::vfw::test::psnr(fromCoefficients[i], original[i]),
-                      qdx::vfw::test::psnr(fromPixels[i], original[i]) - 0.5)
+            EXPECT_GE(qdx::test::psnr(fromCoefficients[i], original[i]),
+                      qdx::test::psnr(fromPixels[i], original[i]) - 0.5)
                 << i;
         const double coefficientPsnr = meanPsnr(fromCoefficients, original);
         const double pixelPsnr = meanPsnr(fromPixels, original);
@@ -490,16 +489,16 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
     EXPECT_EQ(transcoded, 0);
     EXPECT_EQ(probeFrameCount(from422), 12);
     EXPECT_EQ(decodeComplaints(from422), QByteArray());
-    EXPECT_GT(meanPsnr(decodedPictures(from422, width, height),
-                       decodedPictures(source422, width, height)),
-              30);
+    EXPECT_GT(
+        meanPsnr(ffmpegPictures(from422, width, height), ffmpegPictures(source422, width, height)),
+        30);
     choose(9400, 20000);
     const QString rated = dir.file(QStringLiteral("rated.avi"));
     ASSERT_TRUE(compress(source, rated, &transcoded));
     EXPECT_EQ(transcoded, 0);
     EXPECT_EQ(probeFrameCount(rated), 20);
     EXPECT_EQ(decodeComplaints(rated), QByteArray());
-    EXPECT_GT(meanPsnr(decodedPictures(rated, width, height), original), 20);
+    EXPECT_GT(meanPsnr(ffmpegPictures(rated, width, height), original), 20);
 
     // A film of 4:2:0 samples (even frames) and 4:2:2 ones (odd frames), frame 5 dropped, frame
     // 8 cut short (libjpeg warns: that sample goes through the decoder, which conceals the rest).
@@ -553,14 +552,14 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
     ASSERT_EQ(sizes.size(), 12u);
     for (size_t i = 0; i < 12; ++i)
         EXPECT_EQ(sizes[i] == 0, i == 5) << i;
-    const std::vector<QByteArray> fromMixedPictures = decodedPictures(fromMixed, width, height);
+    const std::vector<QByteArray> fromMixedPictures = ffmpegPictures(fromMixed, width, height);
     ASSERT_EQ(fromMixedPictures.size(), 11u);
     for (size_t i = 0, picture = 0; i < 12; ++i) {
         if (i == 5)
             continue;
         // Each frame in its place: close to that frame of the source, exactly it when transcoded.
         if (i != 8) {
-            EXPECT_GT(qdx::vfw::test::psnr(fromMixedPictures[picture], original[i]), 30) << i;
+            EXPECT_GT(qdx::test::psnr(fromMixedPictures[picture], original[i]), 30) << i;
         }
         if (i % 2 == 0 && i != 8) {
             EXPECT_EQ(fromMixedPictures[picture], original[i]) << i;
@@ -574,8 +573,8 @@ TEST_F(AviWriting, MotionJpegIsRecompressedFromItsCoefficientsAtLeastAsCloseToTh
 // file; the events stop at the one that cancelled.
 TEST_F(AviWriting, ARecompressionStoppedHalfWayLeavesNoTarget) {
     FilmRecipe recipe;
-    recipe.width = 160;
-    recipe.height = 120;
+    recipe.width = 640;
+    recipe.height = 480;
     recipe.frames = 40;
     recipe.codec = QStringLiteral("mjpeg");
     recipe.pixelFormat = QStringLiteral("yuvj420p");
@@ -591,13 +590,17 @@ TEST_F(AviWriting, ARecompressionStoppedHalfWayLeavesNoTarget) {
     EXPECT_EQ(events.back(), Event(39, 0, 9));
 
     abortAt = -1;
+    chooseCodec("HFYU");
+    // The whole film's size, then a limit at a third of it.
+    ASSERT_TRUE(engine.ExtractFrames(0, 39, source, target));
+    const qint64 whole = QFileInfo(target).size();
+    ASSERT_TRUE(QFile::remove(target));
     events.clear();
-    chooseCodec("HFYU"); // about 30 KB a frame
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limited = old;
-    limited.rlim_cur = 300 * 1024;
+    limited.rlim_cur = rlim_t(whole / 3);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const bool written = engine.ExtractFrames(0, 39, source, target);
     setrlimit(RLIMIT_FSIZE, &old);

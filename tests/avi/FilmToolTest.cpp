@@ -2,6 +2,7 @@
 // cannot be written whole. qdx exits 0 only when the target holds exactly the frames asked for.
 
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,8 +67,8 @@ TEST_F(FilmTool, CodecCopyCutsAFilmWithoutRecompressingIt) {
     recipe.sound = true;
     recipe.codec = QStringLiteral("libx264");
     recipe.pixelFormat = QStringLiteral("yuv420p");
-    recipe.extra = QStringList{QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"),
-                               QStringLiteral("10")};
+    recipe.bFrames = 2;
+    recipe.keyFrameEvery = 10;
     const QString source = makeFilm(dir, QStringLiteral("h264.avi"), recipe);
     const QString target = dir.file(QStringLiteral("cut.avi"));
     ProcessResult r =

@@ -2,6 +2,7 @@
 
 #include "avi/TAviCapture.h"
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "tests/support/VirtualClock.h"
 #include "tests/support/XvfbServer.h"
 #include "tests/x11/XClient.h"
@@ -83,7 +84,7 @@ TEST_F(ScreenRecording, ThreeSecondsAtTenFramesPerSecondShowTheScreenAndThePoint
     // Real time on a shared machine may drop frames (their positions stay, so the film lasts as
     // long as the recording); how many is the benchmark's figure, not this test's.
     EXPECT_NEAR(probeDuration(film), 3.0, 0.15);
-    const QByteArray decoded = decodeFrames(film, 320, 240);
+    const QByteArray decoded = joined(ffmpegPictures(film, 320, 240));
     const int frames = int(decoded.size() / (320 * 240 * 3));
     ASSERT_GE(frames, 2);
     EXPECT_EQ(pixel(decoded, 320, 240, 0, 20, 20), qRgb(255, 0, 0));

@@ -1,14 +1,14 @@
-// Direct stream copy through the editing operations, on films ffmpeg makes: every target decodes
-// cleanly in ffmpeg, holds exactly the frames asked for with their sound, and its frames are the
-// source's stored frames bit for bit, except the few re-encoded between key frames at a cut,
-// which stay within 40 dB of the source.
+// Direct stream copy through the editing operations: every target decodes cleanly in ffmpeg, holds
+// exactly the frames asked for with their sound, and its frames are the source's stored frames bit
+// for bit, except the few re-encoded between key frames at a cut, which stay within 40 dB of the
+// source.
 
 #include "platform/vfw/StreamCopy.h"
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "tests/support/ScriptedPrompts.h"
-#include "tests/vfw/FilmTools.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,7 +28,8 @@ struct CodecCase {
     const char* name;
     const char* codec;
     const char* pixelFormat;
-    QStringList extra;
+    int quantiser;
+    int bFrames;
     // At most this many frames of a cut are re-encoded (0: every frame is a key frame).
     int reencodedAtMost;
 };
@@ -50,8 +51,10 @@ protected:
 
     StreamCopyEngine() { qdx::setApplicationFolder(appFolder.path()); }
     ~StreamCopyEngine() { qdx::vfw::setCompressorChooser(previousChooser); }
-    QString film(const QString& name, const QString& codec, const QString& pixels,
-                 const QStringList& extra, int frames, int width = kWidth) {
+    // A film with sound, a key frame every 12 frames.
+    QString film(const QString& name, const QString& codec, const QString& pixels, int frames,
+                 int width = kWidth, int bFrames = 0, int quantiser = 0,
+                 std::vector<int> dropped = {}) {
         FilmRecipe recipe;
         recipe.width = width;
         recipe.height = kHeight;
@@ -59,7 +62,9 @@ protected:
         recipe.sound = true;
         recipe.codec = codec;
         recipe.pixelFormat = pixels;
-        recipe.extra = extra;
+        recipe.bFrames = bFrames;
+        recipe.quantiser = quantiser;
+        recipe.dropped = std::move(dropped);
         return makeFilm(dir, name, recipe);
     }
 };
@@ -72,9 +77,10 @@ protected:
 
     void SetUp() override {
         source = film(QStringLiteral("source.avi"), QString::fromLatin1(GetParam().codec),
-                      QString::fromLatin1(GetParam().pixelFormat), GetParam().extra, kFrames);
+                      QString::fromLatin1(GetParam().pixelFormat), kFrames, kWidth,
+                      GetParam().bFrames, GetParam().quantiser);
         sourceMd5s = frameMd5s(source);
-        sourcePictures = decodedPictures(source, kWidth, kHeight);
+        sourcePictures = ffmpegPictures(source, kWidth, kHeight);
         ASSERT_EQ(sourceMd5s.size(), kFrames);
         ASSERT_EQ(int(sourcePictures.size()), kFrames);
     }
@@ -86,7 +92,7 @@ protected:
         EXPECT_EQ(probeFrameCount(target), int(frames.size()));
         EXPECT_EQ(probeAudioSamples(target), qint64(frames.size()) * kSamplesPerFrame);
         const QStringList md5s = frameMd5s(target);
-        const std::vector<QByteArray> pictures = decodedPictures(target, kWidth, kHeight);
+        const std::vector<QByteArray> pictures = ffmpegPictures(target, kWidth, kHeight);
         ASSERT_EQ(md5s.size(), qsizetype(frames.size()));
         ASSERT_EQ(pictures.size(), frames.size());
         int reencoded = 0;
@@ -94,7 +100,7 @@ protected:
             if (md5s[qsizetype(i)] == sourceMd5s[frames[i]])
                 continue;
             ++reencoded;
-            EXPECT_GE(qdx::vfw::test::psnr(pictures[i], sourcePictures[size_t(frames[i])]), 40.0)
+            EXPECT_GE(qdx::test::psnr(pictures[i], sourcePictures[size_t(frames[i])]), 40.0)
                 << "frame " << frames[i];
         }
         // At most a group at each cut is re-encoded; the rest is the source's own samples.
@@ -142,22 +148,10 @@ TEST_P(StreamCopy, CopyRemoveSplitAndJoinCutAtTheExactFrames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codecs, StreamCopy,
-    ::testing::Values(
-        CodecCase{
-            "MotionJpeg", "mjpeg", "yuvj420p", {QStringLiteral("-q:v"), QStringLiteral("3")}, 0},
-        CodecCase{"Mpeg4WithBFrames",
-                  "mpeg4",
-                  "yuv420p",
-                  {QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"),
-                   QStringLiteral("12"), QStringLiteral("-q:v"), QStringLiteral("3")},
-                  12},
-        CodecCase{"H264WithBFrames",
-                  "libx264",
-                  "yuv420p",
-                  {QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"),
-                   QStringLiteral("12")},
-                  12},
-        CodecCase{"Uncompressed", "rawvideo", "bgr24", {}, 0}),
+    ::testing::Values(CodecCase{"MotionJpeg", "mjpeg", "yuvj420p", 3, 0, 0},
+                      CodecCase{"Mpeg4WithBFrames", "mpeg4", "yuv420p", 3, 2, 12},
+                      CodecCase{"H264WithBFrames", "libx264", "yuv420p", 0, 2, 12},
+                      CodecCase{"Uncompressed", "rawvideo", "bgr24", 0, 0, 0}),
     [](const ::testing::TestParamInfo<CodecCase>& info) { return info.param.name; });
 
 class StreamCopyLimits : public StreamCopyEngine, public ::testing::Test {};
@@ -167,8 +161,7 @@ class StreamCopyLimits : public StreamCopyEngine, public ::testing::Test {};
 // the key frame before.
 TEST_F(StreamCopyLimits, WithoutAnEncoderTheCopyStartsAtTheKeyFrameBefore) {
     const QString source =
-        film(QStringLiteral("ffv1.avi"), QStringLiteral("ffv1"), QStringLiteral("yuv420p"),
-             {QStringLiteral("-g"), QStringLiteral("12")}, 30);
+        film(QStringLiteral("ffv1.avi"), QStringLiteral("ffv1"), QStringLiteral("yuv420p"), 30);
     const QStringList md5s = frameMd5s(source);
     const QString target = dir.file(QStringLiteral("cut.avi"));
     engine.CopySelection(true, 15, 25, source, target);
@@ -183,11 +176,8 @@ TEST_F(StreamCopyLimits, WithoutAnEncoderTheCopyStartsAtTheKeyFrameBefore) {
 // A dropped frame is an empty sample: it is copied as one, keeps its position (and the sound its
 // time), and the merge with the sound copies it too.
 TEST_F(StreamCopyLimits, ADroppedFrameStaysAnEmptySample) {
-    const QString source =
-        film(QStringLiteral("gap.avi"), QStringLiteral("mjpeg"), QStringLiteral("yuvj420p"),
-             {QStringLiteral("-vf"), QStringLiteral("select='not(eq(n\\,5))'"),
-              QStringLiteral("-fps_mode"), QStringLiteral("passthrough")},
-             30);
+    const QString source = film(QStringLiteral("gap.avi"), QStringLiteral("mjpeg"),
+                                QStringLiteral("yuvj420p"), 30, kWidth, 0, 0, {5});
     ASSERT_TRUE(engine.ReadFileInfo(source));
     ASSERT_EQ(engine.Frames, 30);
     ASSERT_EQ(probeFrameCount(source), 29);
@@ -203,10 +193,8 @@ TEST_F(StreamCopyLimits, ADroppedFrameStaysAnEmptySample) {
 // A copy stopped from its progress events, at its start or half way through, leaves no target and
 // no partial file; the events run over the frames written.
 TEST_F(StreamCopyLimits, AStoppedCopyLeavesNothing) {
-    const QString source = film(
-        QStringLiteral("h264.avi"), QStringLiteral("libx264"), QStringLiteral("yuv420p"),
-        {QStringLiteral("-bf"), QStringLiteral("2"), QStringLiteral("-g"), QStringLiteral("12")},
-        30);
+    const QString source = film(QStringLiteral("h264.avi"), QStringLiteral("libx264"),
+                                QStringLiteral("yuv420p"), 30, kWidth, 2);
     const QString target = dir.file(QStringLiteral("cut.avi"));
     std::vector<int> values;
     int stopAt = 0;
@@ -237,11 +225,11 @@ TEST_F(StreamCopyLimits, AStoppedCopyLeavesNothing) {
 // that differs, and nothing is written.
 TEST_F(StreamCopyLimits, AJoinOfDifferentFormatsNamesTheFilmAndWritesNothing) {
     const QString a =
-        film(QStringLiteral("a.avi"), QStringLiteral("mjpeg"), QStringLiteral("yuvj420p"), {}, 30);
+        film(QStringLiteral("a.avi"), QStringLiteral("mjpeg"), QStringLiteral("yuvj420p"), 30);
     const QString b = film(QStringLiteral("b.avi"), QStringLiteral("mjpeg"),
-                           QStringLiteral("yuvj420p"), {}, 30, kWidth * 2);
+                           QStringLiteral("yuvj420p"), 30, kWidth * 2);
     const QString c =
-        film(QStringLiteral("c.avi"), QStringLiteral("rawvideo"), QStringLiteral("bgr24"), {}, 30);
+        film(QStringLiteral("c.avi"), QStringLiteral("rawvideo"), QStringLiteral("bgr24"), 30);
     const QString target = dir.file(QStringLiteral("joined.avi"));
     engine.JoinFilms(true,
                      {a + QStringLiteral("=30"), a + QStringLiteral("=30"),

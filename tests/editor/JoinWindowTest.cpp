@@ -10,6 +10,7 @@
 #include "platform/core/AppFolder.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "ui/TStatusBar.h"
 
 #include <QCheckBox>
@@ -194,15 +195,15 @@ TEST_F(JoinWindow, JoinWritesTheListInOrderWithItsSoundAndNewAviWorksAfterARemov
     EXPECT_EQ(total, 350);
 
     form->StatusBar->SetPanelText(2, QStringLiteral("ready"));
-    const QString joined = path(QStringLiteral("joined.avi"));
-    prompts.files.push_back(joined);
+    const QString target = path(QStringLiteral("joined.avi"));
+    prompts.files.push_back(target);
     w->SpeedButtonJoin->click();
     EXPECT_EQ(prompts.asked.back().text, QStringLiteral("Select the file name to destination."));
     EXPECT_EQ(form->StatusText(2), QStringLiteral("ready"));
-    EXPECT_EQ(probeFrameCount(joined), 350);
-    EXPECT_EQ(probeAudioSamples(joined), 350 * 44100 / 25);
-    EXPECT_EQ(decodeFrames(joined, 64, 48),
-              decodeFrames(first, 64, 48) + decodeFrames(second, 64, 48));
+    EXPECT_EQ(probeFrameCount(target), 350);
+    EXPECT_EQ(probeAudioSamples(target), 350 * 44100 / 25);
+    EXPECT_EQ(joined(ffmpegPictures(target, 64, 48)),
+              joined(ffmpegPictures(first, 64, 48)) + joined(ffmpegPictures(second, 64, 48)));
 
     // After a Remove the viewer is empty; "New AVI" still writes from the last film loaded, never
     // from a frame below 0; "Split" asks for 0 parts and writes nothing.

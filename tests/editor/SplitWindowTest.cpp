@@ -14,6 +14,7 @@
 #include "shared/BmpFile.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "ui/TStatusBar.h"
 
 #include <QApplication>
@@ -200,7 +201,7 @@ TEST_F(SplitWindow, SliderBoxesZoomAndCloseFollowEachOther) {
     FilmRecipe recipe;
     recipe.frames = 20;
     const QString film = makeFilm(dir, QStringLiteral("twenty.avi"), recipe);
-    const QByteArray frames = decodeFrames(film, 64, 48);
+    const QByteArray frames = joined(ffmpegPictures(film, 64, 48));
     TFormSplit* w = openWindow();
     ASSERT_NE(w, nullptr);
     load(w, film);
@@ -362,7 +363,7 @@ TEST_F(SplitWindow, TheShownFrameIsSavedAtItsRealSizeThroughTheMainWindow) {
     ASSERT_FALSE(written.isNull());
     EXPECT_EQ(written.size(), QSize(64, 48));
     EXPECT_EQ(written.convertToFormat(QImage::Format_RGB888),
-              ffmpegFrame(decodeFrames(film, 64, 48), 0, 64, 48));
+              ffmpegFrame(joined(ffmpegPictures(film, 64, 48)), 0, 64, 48));
     // The written picture opens in a new picture window; the split window keeps its caption.
     EXPECT_EQ(w->windowTitle(), caption);
     auto* opened = dynamic_cast<TFormImagem*>(form->MdiArea->currentSubWindow());
@@ -377,7 +378,7 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
     recipe.frames = 30;
     recipe.sound = true;
     const QString film = makeFilm(dir, QStringLiteral("sound.avi"), recipe);
-    const QByteArray source = decodeFrames(film, 64, 48);
+    const QByteArray source = joined(ffmpegPictures(film, 64, 48));
     const qsizetype frameBytes = 64 * 48 * 3;
     TFormSplit* w = openWindow();
     ASSERT_NE(w, nullptr);
@@ -419,7 +420,7 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
     EXPECT_EQ(form->StatusText(2), QStringLiteral("ready"));
     EXPECT_EQ(probeFrameCount(range), 10);
     expectSoundOfFrames(range, 10);
-    EXPECT_EQ(decodeFrames(range, 64, 48), source.mid(4 * frameBytes, 10 * frameBytes));
+    EXPECT_EQ(joined(ffmpegPictures(range, 64, 48)), source.mid(4 * frameBytes, 10 * frameBytes));
     // The waiting close happens once the command has returned.
     settle();
     EXPECT_TRUE(window.isNull());
@@ -435,7 +436,7 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
     w->SpeedButtonApagar->click();
     EXPECT_EQ(probeFrameCount(rest), 20);
     expectSoundOfFrames(rest, 20);
-    EXPECT_EQ(decodeFrames(rest, 64, 48),
+    EXPECT_EQ(joined(ffmpegPictures(rest, 64, 48)),
               source.left(4 * frameBytes) + source.mid(14 * frameBytes));
 
     // Three parts of the whole film, whatever the selection.
@@ -448,7 +449,7 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
         const QString part = path(QStringLiteral("part%1.avi").arg(k, 2, 10, QLatin1Char('0')));
         EXPECT_EQ(probeFrameCount(part), 10) << k;
         expectSoundOfFrames(part, 10);
-        EXPECT_EQ(decodeFrames(part, 64, 48),
+        EXPECT_EQ(joined(ffmpegPictures(part, 64, 48)),
                   source.mid((k - 1) * 10 * frameBytes, 10 * frameBytes))
             << k;
     }

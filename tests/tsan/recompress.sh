@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The recompression pipeline's threads under ThreadSanitizer: qdx (built with it) recompresses
-# small films that ffmpeg makes here (outside the sanitized process, whose fork TSan cannot take)
-# with two threads: Motion JPEG through the coefficient transcoders taking turns, MPEG-4 through
-# the decoding and encoding threads, Motion JPEG into MPEG-4 through the twin decoders, a direct
-# stream copy, and Motion JPEG pictures of a megabyte and more, which come from each decoder's own
-# pool and are given back on the encoder's thread. (FFmpeg's frame threads cannot be judged here:
-# libavcodec is not built with the sanitizer, and TSan reports its buffers handed between them.)
-# Any report stops qdx with an error (halt_on_error); each target must then hold every frame.
+# The recompression pipeline's threads under ThreadSanitizer, through qdx (built with it): small
+# films that ffmpeg makes here, recompressed with two threads: Motion JPEG through the coefficient
+# transcoders taking turns, MPEG-4 through the decoding and encoding threads, Motion JPEG into
+# MPEG-4 through the twin decoders, a direct stream copy, and Motion JPEG pictures of a megabyte
+# and more, which come from each decoder's own pool and are given back on the encoder's thread.
+# (In that build every codec runs on one thread of FFmpeg's: libavcodec is not built with the
+# sanitizer, and its own hand-overs would be reported; see contextThreads.) Any report stops qdx
+# with an error (halt_on_error); each target must then hold every frame.
 # Usage: recompress.sh QDX
 set -euo pipefail
 qdx=$(cd "$(dirname "${1:?qdx built with ThreadSanitizer}")" && pwd)/$(basename "$1")

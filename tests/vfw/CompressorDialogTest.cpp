@@ -3,7 +3,7 @@
 #include "platform/vfwdialog/CompressorDialog.h"
 #include "platform/codec/FourccMap.h"
 #include "platform/vfw/StreamCopy.h"
-#include "tests/vfw/FilmTools.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/vfw/MemoryStream.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 
 using namespace qdx::vfw;
 using namespace qdx::vfw::test;
+using namespace qdx::test;
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "platform/codec/FourccMap.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/vfw/FrameGetterImpl.h"
-#include "tests/vfw/FilmTools.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/vfw/MemoryStream.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 
 using namespace qdx::vfw;
 using namespace qdx::vfw::test;
+using namespace qdx::test;
 
 namespace {
 

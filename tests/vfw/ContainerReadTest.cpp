@@ -1,6 +1,7 @@
 // Films written by ffmpeg, read through the layer and compared with what ffprobe reports.
 #include "platform/avifile/RiffAviFile.h"
-#include "tests/vfw/ContainerTestSupport.h"
+#include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 
 #include <QtEndian>
 
@@ -32,7 +33,7 @@ protected:
         if (sound)
             args += {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")};
         args += path;
-        return ffmpegMake(args) ? path : QString();
+        return ffmpegWrites(args) ? path : QString();
     }
 
     // Every stream's samples equal ffprobe's packets: count, size, key flag and bytes for video,

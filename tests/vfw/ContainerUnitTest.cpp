@@ -1,7 +1,7 @@
 // The RIFF AVI and WAVE files of the AVI layer, on files made by hand and by the layer itself.
 #include "platform/avifile/RiffAviFile.h"
 #include "platform/avifile/RiffAviWriter.h"
-#include "tests/vfw/ContainerTestSupport.h"
+#include "tests/support/FilmMaker.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +21,54 @@ using qdx::vfw::AviIndex;
 using qdx::vfw::StreamHandle;
 
 namespace {
+
+QByteArray le32(uint32_t v) {
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+QByteArray le16(uint16_t v) {
+    QByteArray b(2, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+// Builds RIFF files by hand, for files that tools do not write.
+class RiffBuilder {
+public:
+    // Starts a RIFF or LIST with the form type; end() closes the innermost.
+    RiffBuilder& begin(const char* id, const char* type) {
+        m_open.push_back(m_data.size());
+        m_data.append(id, 4);
+        m_data.append(le32(0));
+        m_data.append(type, 4);
+        return *this;
+    }
+    RiffBuilder& end() {
+        const int64_t at = m_open.back();
+        m_open.pop_back();
+        qToLittleEndian(uint32_t(m_data.size() - at - 8), m_data.data() + at + 4);
+        return *this;
+    }
+    // A chunk; returns the offset of its header.
+    int64_t chunk(uint32_t id, const QByteArray& data) {
+        const int64_t at = m_data.size();
+        m_data.append(le32(id));
+        m_data.append(le32(uint32_t(data.size())));
+        m_data.append(data);
+        if (data.size() & 1)
+            m_data.append('\0');
+        return at;
+    }
+    int64_t chunk(const char* id, const QByteArray& data) { return chunk(fourcc(id), data); }
+    int64_t offset() const { return m_data.size(); }
+    QByteArray& data() { return m_data; }
+
+private:
+    QByteArray m_data;
+    std::vector<int64_t> m_open;
+};
 
 QByteArray streamHeader(const char* type, const char* handler, uint32_t scale, uint32_t rate,
                         uint32_t length, uint32_t sampleSize) {

@@ -1,7 +1,8 @@
 // Films and sound files written through the layer, checked by ffprobe and decoded by ffmpeg.
 #include "platform/avifile/RiffAviFile.h"
 #include "platform/avifile/RiffAviWriter.h"
-#include "tests/vfw/ContainerTestSupport.h"
+#include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -423,9 +424,9 @@ TEST_F(WrittenFilms, WaveFilesBothWays) {
 
     // ffmpeg's own WAVE file (it adds a LIST chunk) reads as ffmpeg decodes it.
     const QString theirs = dir.file(QStringLiteral("theirs.wav"));
-    ASSERT_TRUE(ffmpegMake({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                            QStringLiteral("sine=frequency=300:sample_rate=11025:duration=0.7"),
-                            QStringLiteral("-ac"), QStringLiteral("2"), theirs}));
+    ASSERT_TRUE(ffmpegWrites({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                              QStringLiteral("sine=frequency=300:sample_rate=11025:duration=0.7"),
+                              QStringLiteral("-ac"), QStringLiteral("2"), theirs}));
     const QByteArray expected = decodedSound(theirs);
     OpenedFile f(theirs);
     ASSERT_EQ(f.result, AVIERR_OK);

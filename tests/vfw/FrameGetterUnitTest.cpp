@@ -2,7 +2,7 @@
 // formats.
 
 #include "platform/vfw/FrameGetterImpl.h"
-#include "tests/vfw/FilmTools.h"
+#include "tests/support/FilmMaker.h"
 #include "tests/vfw/MemoryStream.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 
 using namespace qdx::vfw;
 using namespace qdx::vfw::test;
+using namespace qdx::test;
 
 namespace {
 
