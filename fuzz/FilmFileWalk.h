@@ -3,6 +3,7 @@
 // What the RIFF AVI and WAVE fuzz targets share: the input as a file the reader opens by name, and
 // a walk over every stream, format and sample of what opened.
 #include "platform/avifile/RiffFiles.h"
+#include "platform/vfw/Vfw.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
