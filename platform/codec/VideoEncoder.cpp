@@ -290,7 +290,10 @@ bool VideoEncoder::openCodec(const EncoderSettings& settings, const AVCodec* cod
     c->framerate = av_inv_q(frameTime);
     m_fourcc = settings.fourcc;
     const FOURCC tag = fourcc();
-    c->codec_tag = tag;
+    // A decoder's pictures re-encoded to stand between its samples keep the encoder's own tag:
+    // the FourCC is the source's, in the source's format.
+    if (!like)
+        c->codec_tag = tag;
     c->max_b_frames = std::max(settings.bFrames, 0);
     if (settings.keyFrameEvery > 0) {
         c->gop_size = settings.keyFrameEvery;
