@@ -7,6 +7,7 @@
 #include "platform/codec/VideoEncoder.h"
 #include "platform/codec/VideoFormat.h"
 #include "platform/vfw/FrameGetterImpl.h"
+#include "platform/vfw/StreamFormat.h"
 #include "platform/vfw/VfwObjects.h"
 
 #include <cstring>
@@ -116,23 +117,11 @@ std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* err
     c->m_source = source;
     c->m_start = source->start();
     c->m_end = c->m_start + std::max<LONG>(0, source->length());
-    LONG size = 0;
-    if (source->readFormat(c->m_start, nullptr, &size) != AVIERR_OK || size <= 0 ||
-        size > (1 << 20)) {
-        if (error)
-            *error = QStringLiteral("The video format cannot be read.");
+    std::optional<QByteArray> bytes = readStreamFormat(source, error);
+    if (!bytes)
         return nullptr;
-    }
-    c->m_format.resize(size);
-    if (source->readFormat(c->m_start, c->m_format.data(), &size) != AVIERR_OK) {
-        if (error)
-            *error = QStringLiteral("The video format cannot be read.");
-        return nullptr;
-    }
-    const std::optional<VideoFormat> format =
-        VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(c->m_format.constData()),
-                                     size_t(c->m_format.size())),
-                           error);
+    c->m_format = std::move(*bytes);
+    const std::optional<VideoFormat> format = VideoFormat::parse(c->m_format, error);
     if (!format)
         return nullptr;
     c->m_fourcc = format->uncompressed() ? comptypeDIB : format->compression();
@@ -219,13 +208,8 @@ LONG StreamCopier::keyFrameAtOrBefore(LONG frame) {
 
 QString StreamCopier::differenceFrom(const StreamCopier& other) const {
     QString error;
-    const auto mine = VideoFormat::parse(
-        std::span(reinterpret_cast<const uint8_t*>(m_format.constData()), size_t(m_format.size())),
-        &error);
-    const auto theirs =
-        VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(other.m_format.constData()),
-                                     size_t(other.m_format.size())),
-                           &error);
+    const auto mine = VideoFormat::parse(m_format, &error);
+    const auto theirs = VideoFormat::parse(other.m_format, &error);
     if (!mine || !theirs)
         return QStringLiteral("its video format cannot be read");
     const bool sameCodec =
@@ -258,10 +242,7 @@ bool StreamCopier::copySample(AviStream* target, LONG sample, LONG at, bool prep
     QString error;
     QByteArray extra;
     if (prependHeaders) {
-        const auto format =
-            VideoFormat::parse(std::span(reinterpret_cast<const uint8_t*>(m_format.constData()),
-                                         size_t(m_format.size())),
-                               &error);
+        const auto format = VideoFormat::parse(m_format, &error);
         if (format)
             extra = format->extraData();
     }
