@@ -1,15 +1,30 @@
 #include "avi/FilmTarget.h"
 
-#include "platform/core/WorkFileLock.h"
+#include "platform/core/Exception.h"
+#include "platform/core/ReplaceableFile.h"
 
-#include <QFile>
+#include <QDir>
 
+namespace {
+
+// Checks the target and gives the file it replaces.
+QString replaceableTarget(const QString& target) {
+    FilmTarget::requireReplaceable(target);
+    return qdx::replacedFilePath(target);
+}
+
+} // namespace
+
+// A partial file that cannot be made leaves path() empty: opening it fails as creating the
+// target would.
 FilmTarget::FilmTarget(const QString& target)
-    : m_target(target), m_partial(qdx::vfw::partialPathFor(target)) {}
+    : m_target(replaceableTarget(target)), m_partial(m_target) {}
 
-FilmTarget::~FilmTarget() {
-    if (!m_committed)
-        QFile::remove(m_partial);
+void FilmTarget::requireReplaceable(const QString& target) {
+    if (!qdx::mayReplaceFile(qdx::replacedFilePath(target)))
+        throw qdx::Exception(
+            QStringLiteral("Cannot write %1: the film there is read-only or not a file.")
+                .arg(QDir::toNativeSeparators(target)));
 }
 
 bool FilmTarget::finish(PAVIFILE file) {
@@ -18,9 +33,5 @@ bool FilmTarget::finish(PAVIFILE file) {
 }
 
 bool FilmTarget::commit() {
-    if (m_committed)
-        return true;
-    // A work file of this process keeps its lock across the rename.
-    m_committed = m_finished && qdx::WorkFileLock::replace(m_partial, m_target);
-    return m_committed;
+    return m_finished && qdx::mayReplaceFile(m_target) && m_partial.commit(m_target);
 }

@@ -708,6 +708,8 @@ void TAviCapture::MergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
 
 bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString& videoFile,
                                const QString& soundFile, const QString& target) {
+    // A target that may not be replaced is said, not merely failed.
+    FilmTarget::requireReplaceable(target);
     qdx::vfw::LibraryScope library;
     try {
         qdx::vfw::FileHandle videoHolder;
@@ -776,6 +778,7 @@ bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
 }
 
 bool TAviCapture::CompressFile(const QString& source, const QString& target) {
+    FilmTarget::requireReplaceable(target);
     int first = 0;
     int last = 0;
     if (!GetFrameRange(source, first, last))

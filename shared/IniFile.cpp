@@ -476,13 +476,7 @@ void IniFile::writeStored(const QString& section, const QString& key, const QByt
     requireValidName(key, true);
 
     // A symbolic link stays a link: the file it points at is the one replaced.
-    QString target = m_path;
-    const QFileInfo info(m_path);
-    if (info.isSymLink()) {
-        target = info.canonicalFilePath();
-        if (target.isEmpty())
-            target = info.symLinkTarget(); // a dangling link: create the file it names
-    }
+    const QString target = qdx::replacedFilePath(m_path);
     const QByteArray targetName = QFile::encodeName(target);
 
     struct stat old {};
@@ -521,13 +515,8 @@ void IniFile::writeStored(const QString& section, const QString& key, const QByt
     if (fd.get() < 0)
         throw IniWriteError(m_path);
     TemporaryName temporary(temporaryPath);
-    if (exists) {
-        // Keep the old file's permissions and, where allowed, its owner.
-        (void)::fchmod(fd.get(), old.st_mode & 07777);
-        if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
-            // Only root may give a file away; others keep their own ownership.
-        }
-    }
+    // Keep the old file's permissions and, where allowed, its owner.
+    qdx::keepPermissionsOf(target, fd.get());
 
     {
         QFile out;

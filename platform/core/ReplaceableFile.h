@@ -10,4 +10,14 @@ namespace qdx {
 // included, whose rights would otherwise let the rename replace it.
 bool mayReplaceFile(const QString& path);
 
+// The file that writing `path` replaces: `path` itself, or, when it is a symbolic link, the file
+// the link names (for a dangling link, the file to create there), so that the link stays a link
+// and the file it points to is the one written.
+QString replacedFilePath(const QString& path);
+
+// Gives the open file `fresh`, about to be renamed over `target`, the permission bits of the file
+// there, and its owner and group where this process may give them. Nothing when `target` does
+// not exist.
+void keepPermissionsOf(const QString& target, int fresh);
+
 } // namespace qdx

@@ -5,17 +5,18 @@
 //
 // The file is written under a temporary name beside the target and renamed over it only when it
 // is complete, so a cancelled or failed save leaves no partial film and keeps any file that was
-// there before.
+// there before. A target without write permission is refused before anything is read
+// (AVIERR_READONLY); a replaced file keeps its permissions, and a target that is a symbolic link
+// stays one: the file it names is replaced.
 
 #include "platform/codec/FourccMap.h"
 #include "platform/codec/VideoFormat.h"
-#include "platform/core/WorkFileLock.h"
+#include "platform/core/PartialFile.h"
+#include "platform/core/ReplaceableFile.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/vfw/StreamCopy.h"
 #include "platform/vfw/StreamFormat.h"
 #include "platform/vfw/VfwObjects.h"
-
-#include <QFile>
 
 #include <vector>
 
@@ -95,6 +96,9 @@ HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCou
                     AviStream** streams, AVICOMPRESSOPTIONS** options) {
     if (path.isEmpty())
         return AVIERR_FILEOPEN;
+    const QString replaced = replacedFilePath(path);
+    if (!mayReplaceFile(replaced))
+        return AVIERR_READONLY;
     LibraryScope library;
     std::vector<Track> tracks(static_cast<size_t>(streamCount));
     for (int i = 0; i < streamCount; ++i) {
@@ -131,11 +135,13 @@ HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCou
     for (Track& t : tracks)
         duration = std::max(duration, AVIStreamSampleToTime(t.source.get(), t.end));
 
-    const QString temporary = partialPathFor(path);
+    PartialFile temporary(replaced);
+    if (!temporary.held())
+        return AVIERR_FILEOPEN;
     HRESULT result = AVIERR_OK;
     {
         PAVIFILE created = nullptr;
-        result = AVIFileOpen(&created, temporary, OF_CREATE | OF_WRITE);
+        result = AVIFileOpen(&created, temporary.path(), OF_CREATE | OF_WRITE);
         if (result != AVIERR_OK)
             return result;
         FileHandle file(created);
@@ -192,11 +198,10 @@ HRESULT saveStreams(const QString& path, AVISAVECALLBACK callback, int streamCou
         if (result == AVIERR_OK)
             result = finishFile(file.get());
     }
-    // A work file of this process keeps its lock across the rename.
-    if (result == AVIERR_OK && !WorkFileLock::replace(temporary, path))
+    // A work file of this process keeps its lock across the rename; an uncommitted partial file
+    // goes with `temporary`.
+    if (result == AVIERR_OK && !temporary.commit(replaced))
         result = AVIERR_FILEWRITE;
-    if (result != AVIERR_OK)
-        QFile::remove(temporary);
     return result;
 }
 

@@ -3,9 +3,6 @@
 #include "platform/avifile/RiffFiles.h"
 #include "platform/vfw/VfwObjects.h"
 
-#include <QFileInfo>
-#include <QUuid>
-
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -359,14 +356,6 @@ HRESULT finishFile(PAVIFILE file) {
     if (!file)
         return AVIERR_BADHANDLE;
     return guarded([&] { return file->finish(); });
-}
-
-QString partialPathFor(const QString& path) {
-    const QFileInfo target(path);
-    const QString suffix =
-        target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
-    return target.absolutePath() + QStringLiteral("/.") + target.completeBaseName() +
-           QStringLiteral(".partial-") + QUuid::createUuid().toString(QUuid::Id128) + suffix;
 }
 
 LONG sampleToTime(const AVISTREAMINFO& info, LONG sample) {

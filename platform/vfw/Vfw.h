@@ -154,8 +154,4 @@ HRESULT flushFile(PAVIFILE file);
 // one writes the frames its encoder still holds. AVIERR_OK for files opened for reading.
 HRESULT finishFile(PAVIFILE file);
 
-// A hidden name beside `path` for a file written in its place: ".<name>.partial-<32 hex digits>"
-// and the same extension (the extension picks the file handler). Never the name of a work file.
-QString partialPathFor(const QString& path);
-
 } // namespace qdx::vfw

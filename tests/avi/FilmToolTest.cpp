@@ -1,13 +1,22 @@
-// The film verbs of qdx: a target that names the source, ranges outside the film, and targets that
-// cannot be written whole. qdx exits 0 only when the target holds exactly the frames asked for.
+// The film verbs of qdx: a target that names the source, ranges outside the film, targets that
+// cannot be written whole, the target's permissions and links, and the partial files of ended
+// operations. qdx exits 0 only when the target holds exactly the frames asked for.
 
 #include "tests/support/FilmMaker.h"
 #include "tests/support/FilmPeers.h"
 
+#include "platform/core/PartialFile.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -133,6 +142,148 @@ TEST_F(FilmTool, AFilmCutShortIsAFailureThatKeepsTheOldFile) {
     EXPECT_TRUE(r.err.contains("old.avi")) << r.err.constData();
     EXPECT_EQ(readAll(target), QByteArray("old"));
     EXPECT_EQ(files(), (QStringList{QStringLiteral("a.avi"), QStringLiteral("old.avi")}));
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// A film is replaced as the user's files expect, by every kind of write (the frame pipeline, the
+// merge with sound, the compression of a film in place): a read-only film is refused and stays as
+// it was, for root too; a replaced film keeps its permissions; a link stays a link and the film
+// it names is the one replaced, and a dangling link gets the film it names.
+TEST_F(FilmTool, FilmWritesRespectTheTargetsPermissionsAndLinks) {
+    const QString source = film(QStringLiteral("source.avi"), 20, true);
+    const QString locked = dir.file(QStringLiteral("locked.avi"));
+    ASSERT_TRUE(QFile::copy(source, locked));
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0444), 0);
+    const QByteArray lockedBytes = readAll(locked);
+    for (const QStringList& words :
+         {QStringList{QStringLiteral("copy"), source, QStringLiteral("0"), QStringLiteral("9"),
+                      locked},
+          QStringList{QStringLiteral("copy"), source, QStringLiteral("0"), QStringLiteral("9"),
+                      locked, QStringLiteral("--sound")},
+          QStringList{QStringLiteral("compress"), locked, locked, QStringLiteral("--codec"),
+                      QStringLiteral("MJPG")}}) {
+        const ProcessResult r = qdx(words);
+        EXPECT_EQ(r.exitCode, 1) << words.join(' ').toLocal8Bit().constData();
+        EXPECT_TRUE(r.err.contains("locked.avi: the film there is read-only")) << r.err.constData();
+        EXPECT_EQ(readAll(locked), lockedBytes);
+        EXPECT_EQ(modeOf(locked), mode_t(0444));
+    }
+
+    const QString secret = dir.file(QStringLiteral("secret.avi"));
+    ASSERT_TRUE(writeAll(secret, "old"));
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+    ProcessResult r = qdx({QStringLiteral("copy"), source, QStringLiteral("0"), QStringLiteral("9"),
+                           secret, QStringLiteral("--sound")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(probeFrameCount(secret), 10);
+    EXPECT_EQ(modeOf(secret), mode_t(0600));
+
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("films")));
+    const QString named = dir.file(QStringLiteral("films/named.avi"));
+    ASSERT_TRUE(writeAll(named, "old"));
+    ASSERT_EQ(::chmod(QFile::encodeName(named).constData(), 0640), 0);
+    const QString link = dir.file(QStringLiteral("link.avi"));
+    ASSERT_TRUE(QFile::link(named, link));
+    const QString dangling = dir.file(QStringLiteral("dangling.avi"));
+    ASSERT_TRUE(QFile::link(dir.file(QStringLiteral("films/new.avi")), dangling));
+    for (const bool sound : {false, true}) {
+        QStringList words{QStringLiteral("copy"), source, QStringLiteral("5"), QStringLiteral("9"),
+                          link};
+        if (sound)
+            words << QStringLiteral("--sound");
+        r = qdx(words);
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        EXPECT_EQ(probeFrameCount(named), 5);
+        EXPECT_EQ(modeOf(named), mode_t(0640));
+    }
+    r = qdx({QStringLiteral("compress"), dangling, dangling}); // nothing to read there
+    EXPECT_NE(r.exitCode, 0);
+    r = qdx({QStringLiteral("copy"), source, QStringLiteral("0"), QStringLiteral("3"), dangling});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(QFileInfo(dangling).isSymLink());
+    EXPECT_EQ(probeFrameCount(dir.file(QStringLiteral("films/new.avi"))), 4);
+    // No partial file stays anywhere.
+    EXPECT_EQ(
+        QDir(dir.file(QStringLiteral("films"))).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+        (QStringList{QStringLiteral("named.avi"), QStringLiteral("new.avi")}));
+    EXPECT_EQ(files(), (QStringList{QStringLiteral("dangling.avi"), QStringLiteral("link.avi"),
+                                    QStringLiteral("locked.avi"), QStringLiteral("secret.avi"),
+                                    QStringLiteral("source.avi")}));
+}
+
+// The partial files that ended operations leave are removed: qdx removes its own when a signal
+// ends it, and the next film written into a folder removes those that no living process holds.
+// Nothing but partial names is touched, and a partial file whose writer lives stays.
+TEST_F(FilmTool, PartialFilesOfEndedOperationsAreRemoved) {
+    FilmRecipe recipe;
+    recipe.width = 1280;
+    recipe.height = 720;
+    recipe.frames = 60;
+    const QString big = makeFilm(dir, QStringLiteral("big.avi"), recipe);
+    const QString target = dir.file(QStringLiteral("out.avi"));
+    const QByteArray program = QFile::encodeName(builtProgram(QStringLiteral("qdx")));
+    ASSERT_EQ(::setenv("QUADRIX_HOME", QFile::encodeName(home.path()).constData(), 1), 0);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::vector<QByteArray> words{program,
+                                      "compress",
+                                      QFile::encodeName(big),
+                                      QFile::encodeName(target),
+                                      "--codec",
+                                      "H264",
+                                      "--threads",
+                                      "1"};
+        std::vector<char*> argv;
+        for (QByteArray& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+        // Signalled once its partial file is there, while it encodes.
+        bool writing = false;
+        for (int i = 0; i < 3000 && !writing; ++i) {
+            writing =
+                !QDir(dir.path())
+                     .entryList({QStringLiteral(".out.partial-*")}, QDir::Files | QDir::Hidden)
+                     .isEmpty();
+            if (!writing)
+                QThread::msleep(5);
+        }
+        EXPECT_TRUE(writing);
+        ::kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_EQ(files(), (QStringList{QStringLiteral("big.avi")})) << signal;
+    }
+
+    // What a SIGKILL (or a crash) leaves, beside names that only look alike and a partial file
+    // whose writer is still at work.
+    const QString hex(32, QLatin1Char('a'));
+    const QStringList stale{QStringLiteral(".old.partial-") + hex + QStringLiteral(".avi"),
+                            QStringLiteral(".x.y.partial-") + hex + QStringLiteral(".wav"),
+                            QStringLiteral(".noext.partial-") + hex};
+    const QStringList alike{QStringLiteral("old.partial-") + hex + QStringLiteral(".avi"),
+                            QStringLiteral(".old.partial-") + hex.left(31) + QStringLiteral(".avi"),
+                            QStringLiteral(".old.partial-") + hex.toUpper() +
+                                QStringLiteral(".avi"),
+                            QStringLiteral(".old.partial-") + hex + QStringLiteral(".avi.keep")};
+    for (const QString& name : stale + alike)
+        ASSERT_TRUE(writeAll(dir.file(name), "x"));
+    const qdx::PartialFile working(dir.file(QStringLiteral("busy.avi")));
+    ASSERT_TRUE(working.held());
+    const ProcessResult r = qdx({QStringLiteral("copy"), big, QStringLiteral("0"),
+                                 QStringLiteral("1"), dir.file(QStringLiteral("two.avi"))});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    QStringList expected = alike;
+    expected << QStringLiteral("big.avi") << QStringLiteral("two.avi")
+             << QFileInfo(working.path()).fileName();
+    expected.sort();
+    EXPECT_EQ(files(), expected);
 }
 
 } // namespace

@@ -1,13 +1,17 @@
 #include "tools/qdx/Commands.h"
 
+#include "platform/core/PartialFile.h"
 #include "platform/core/Prompts.h"
 
 #include <QGuiApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qdx::cli {
@@ -69,9 +73,34 @@ void printHelp() {
     std::printf("\n  --help\n      this text\n");
 }
 
+// SIGINT, SIGTERM and SIGHUP end qdx as they always did, but first remove the partial files of
+// the operation that runs (a film being written beside its target). The signals are blocked in
+// every thread and waited for by one thread of their own, which may take locks, unlike a handler.
+void removePartialFilesOnSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    // Before any other thread starts: threads inherit the mask.
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0)
+        return;
+    std::thread([signals] {
+        int received = 0;
+        if (sigwait(&signals, &received) != 0)
+            return;
+        qdx::PartialFile::removeAllOfProcess();
+        // Ended by the signal itself, so that the caller sees how qdx ended.
+        std::signal(received, SIG_DFL);
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+        std::raise(received);
+        std::_Exit(128 + received);
+    }).detach();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    removePartialFilesOnSignals();
     // Pictures and fonts need a GUI application object, but never a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
