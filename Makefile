@@ -22,9 +22,10 @@ PACKAGES := build-essential cmake ninja-build ccache pkg-config git \
 	libxkbcommon-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
 	xvfb xauth xdotool x11-utils ffmpeg imagemagick libjpeg-turbo-progs libwmf-bin gsfonts \
 	python3 python3-pil hyperfine qt6-webengine-dev trayer \
-	python3-pyatspi at-spi2-core dbus-x11 python3-aiosmtpd
+	python3-pyatspi at-spi2-core dbus-x11 python3-aiosmtpd \
+	desktop-file-utils appstream dpkg-dev file
 
-.PHONY: all deps configure build test run bench asan-test tsan-test fuzz format clean
+.PHONY: all deps configure build test run bench install package asan-test tsan-test fuzz format clean
 
 all: build
 
@@ -51,6 +52,17 @@ test: build
 
 run: build
 	$(BUILD_DIR)/bin/Quadrix
+
+# make install [PREFIX=/usr/local] [DESTDIR=/scratch]: the programs into PREFIX/bin, the help file,
+# desktop entries, icons and AppStream file under PREFIX/share.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# make package: quadrix_VERSION_amd64.deb in the build folder (CPack; dependencies by
+# dpkg-shlibdeps). Install it with apt-get install ./build/quadrix_VERSION_amd64.deb.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 bench: build
 	bench/compare.sh $(BUILD_DIR)

@@ -412,7 +412,7 @@ void TFormPrincipal::FormCreate() {
     qdx::ui::setExceptionHook([this](QObject* sender, const std::exception& e) {
         ApplicationEventsException(sender, e);
     });
-    HelpFile = qdx::programFolder() + QStringLiteral("Quadrix.html");
+    HelpFile = qdx::dataFolder() + QStringLiteral("Quadrix.html");
     setApplicationHelpFile(HelpFile);
     TaskbarIcon->SetTip(title);
     setWindowIcon(ApplicationIcon());

@@ -219,7 +219,7 @@ void TFormPrincipalCapture::FormCreate(const QStringList& arguments) {
                                   TTipoChave::tcInteiro, 0)
                      .toInt();
     resize(kClientWidth, height());
-    HelpFile = qdx::programFolder() + QStringLiteral("Quadrix.html");
+    HelpFile = qdx::dataFolder() + QStringLiteral("Quadrix.html");
     setApplicationHelpFile(HelpFile);
     // The colour depth is taken here only, once per run; rate and compression again at every
     // recording.

@@ -27,7 +27,7 @@ QString decideApplicationFolder() {
         return withSlash(QDir(fromEnvironment).absolutePath());
     }
     const QString program = programFolder();
-    if (::access(QFile::encodeName(program).constData(), W_OK) == 0)
+    if (!runsInstalled() && ::access(QFile::encodeName(program).constData(), W_OK) == 0)
         return program;
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty())
@@ -49,6 +49,27 @@ QString programFolder() {
         return withSlash(QFileInfo(QFile::decodeName(path)).absolutePath());
     }();
     return folder;
+}
+
+namespace {
+
+// Where an installed program's shared files are: `<prefix>/share/quadrix/` beside `<prefix>/bin/`.
+QString installedDataFolder() {
+    return QDir::cleanPath(programFolder() + QStringLiteral("../share/quadrix")) + QLatin1Char('/');
+}
+
+} // namespace
+
+bool runsInstalled() {
+    static const bool installed =
+        QDir(programFolder()).dirName() == QLatin1String("bin") &&
+        !QFileInfo::exists(programFolder() + QStringLiteral("Quadrix.html")) &&
+        QFileInfo::exists(installedDataFolder() + QStringLiteral("Quadrix.html"));
+    return installed;
+}
+
+QString dataFolder() {
+    return runsInstalled() ? installedDataFolder() : programFolder();
 }
 
 QString applicationFolder() {

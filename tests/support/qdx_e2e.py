@@ -224,13 +224,20 @@ class Session:
         os.makedirs(path, exist_ok=True)
         return path
 
-    def start(self, name, args=(), home=None, env=None, config_home=None):
-        """Starts the built program `name` with its own application folder (QUADRIX_HOME) and
-        per-user configuration folder (XDG_CONFIG_HOME), both fresh unless given."""
+    def start(self, name, args=(), home=None, env=None, config_home=None, path=None):
+        """Starts the built program `name` (or the program at `path`) with its own application
+        folder (QUADRIX_HOME) and per-user configuration folder (XDG_CONFIG_HOME), both fresh
+        unless given. With `path`, `home` is the user's home folder instead: the program picks
+        its application folder itself, as an installed program does."""
         home = home or self.new_folder("home-%d" % len(self.programs))
         environment = dict(self.env)
+        if path:
+            environment.pop("QUADRIX_HOME", None)
+            environment.pop("XDG_DATA_HOME", None)
+            environment["HOME"] = home
+        else:
+            environment["QUADRIX_HOME"] = home
         environment.update({
-            "QUADRIX_HOME": home,
             "XDG_CONFIG_HOME": config_home or os.path.join(home, "config"),
             "QT_QPA_PLATFORM": "xcb",
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
@@ -239,7 +246,7 @@ class Session:
         })
         environment.update(env or {})
         log = open(os.path.join(self.folder, "%s-%d.log" % (name, len(self.programs))), "w")
-        process = subprocess.Popen([program_path(name)] + list(args), env=environment,
+        process = subprocess.Popen([path or program_path(name)] + list(args), env=environment,
                                    stdout=log, stderr=subprocess.STDOUT, cwd=home)
         program = Program(self, process, home, name)
         program.log = log.name
