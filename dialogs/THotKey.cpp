@@ -1,10 +1,12 @@
 #include "dialogs/THotKey.h"
 
 #include "platform/core/VirtualKeys.h"
+#include "platform/x11/KeyboardMap.h"
 #include "shared/ShortcutText.h"
 
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 
@@ -62,6 +64,23 @@ int virtualKeyOf(int key, Qt::KeyboardModifiers modifiers) {
     return 0;
 }
 
+// The key of a US keyboard that types a symbol with Shift ('!' is on the key of 1); 0 for others.
+int usKeyOfShiftedSymbol(int key) {
+    static constexpr char kShifted[] = "!@#$%^&*()_+{}|:\"<>?~";
+    static constexpr char kBase[] = "1234567890-=[]\\;',./`";
+    for (int i = 0; kShifted[i]; ++i) {
+        if (key == kShifted[i])
+            return qdx::virtualKeyOfKeysym(uint32_t(uint8_t(kBase[i])));
+    }
+    return 0;
+}
+
+// Whether a Qt key is a printable symbol that is neither a letter nor a digit.
+bool isSymbolKey(int key) {
+    return key > 0x20 && key < 0x7F && !(key >= Qt::Key_0 && key <= Qt::Key_9) &&
+           !(key >= Qt::Key_A && key <= Qt::Key_Z);
+}
+
 bool isModifierKey(int key) {
     return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
            key == Qt::Key_Meta || key == Qt::Key_AltGr || key == Qt::Key_Super_L ||
@@ -98,9 +117,13 @@ void THotKey::SetHotKey(uint16_t value) {
         Q_EMIT hotKeyChanged(value);
 }
 
-uint16_t THotKey::valueOfKeyPress(int qtKey, Qt::KeyboardModifiers modifiers,
-                                  uint32_t nativeKeysym) {
-    int vk = virtualKeyOf(qtKey, modifiers);
+uint16_t THotKey::valueOfKeyPress(int qtKey, Qt::KeyboardModifiers modifiers, uint32_t nativeKeysym,
+                                  int baseVirtualKey) {
+    int vk = 0;
+    if ((modifiers & Qt::ShiftModifier) && isSymbolKey(qtKey))
+        vk = baseVirtualKey ? baseVirtualKey : usKeyOfShiftedSymbol(qtKey);
+    if (vk == 0)
+        vk = virtualKeyOf(qtKey, modifiers);
     if (vk == 0 && nativeKeysym != 0)
         vk = qdx::virtualKeyOfKeysym(nativeKeysym);
     if (vk == 0 || vk > 0xFF)
@@ -140,7 +163,14 @@ void THotKey::keyPressEvent(QKeyEvent* event) {
             return;
         }
     }
-    const uint16_t value = valueOfKeyPress(key, event->modifiers(), event->nativeVirtualKey());
+    // On X11 the key code names the key itself in the server's keyboard map.
+    int baseKey = 0;
+    if (event->modifiers() & Qt::ShiftModifier) {
+        if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+            baseKey = qdx::x11::baseVirtualKeyOfKeycode(x11->connection(), event->nativeScanCode());
+    }
+    const uint16_t value =
+        valueOfKeyPress(key, event->modifiers(), event->nativeVirtualKey(), baseKey);
     if (value != 0)
         SetHotKey(value);
     else

@@ -229,6 +229,18 @@ TEST_F(Configuracao, HotKeyFieldRules) {
     EXPECT_EQ(value(Qt::Key_PageUp, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier),
               QStringLiteral("Shift+Ctrl+Alt+PgUp"));
     EXPECT_EQ(value(Qt::Key_Space, Qt::NoModifier), QStringLiteral("Ctrl+Alt+Space"));
+    // Shift with a digit or punctuation key arrives as the symbol it types: the key is named.
+    EXPECT_EQ(value(Qt::Key_Exclam, Qt::ShiftModifier | Qt::ControlModifier),
+              QStringLiteral("Shift+Ctrl+1"));
+    EXPECT_EQ(field.HotKey(), 0x6031);
+    EXPECT_EQ(value(Qt::Key_Question, Qt::ShiftModifier | Qt::AltModifier),
+              QStringLiteral("Shift+Alt+slash"));
+    EXPECT_EQ(value(Qt::Key_ParenRight, Qt::ShiftModifier), QStringLiteral("Ctrl+Alt+0"));
+    // The keyboard map's key wins over the US keyboard's (a layout with '!' on another key).
+    EXPECT_EQ(THotKey::valueOfKeyPress(Qt::Key_Exclam, Qt::ShiftModifier | Qt::ControlModifier,
+                                       0x21, 0x38),
+              0x6038);
+    EXPECT_EQ(value(Qt::Key_Space, Qt::NoModifier), QStringLiteral("Ctrl+Alt+Space"));
     // Tab, Esc and Enter alone are the dialog's.
     for (int key : {Qt::Key_Tab, Qt::Key_Escape, Qt::Key_Return}) {
         QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);

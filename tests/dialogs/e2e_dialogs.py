@@ -85,6 +85,10 @@ class DialogsEndToEnd(e2e.TestCase):
         e2e.wait_until(lambda: s.find_all(pictures, "combo box", "256 color"), what="colours")
         hot_key = s.find(dialog, "text", "Command to screen capture")
         hot_key.get_component_iface().grab_focus()
+        # Shift with a digit is the digit's key, named as the keyboard labels it (X sends the
+        # '!' it types).
+        s.key("ctrl+shift+1")
+        e2e.wait_until(lambda: s.text(hot_key) == "Shift+Ctrl+1", what="shifted digit hot key")
         s.key("k")  # a key alone gets Ctrl and Alt
         e2e.wait_until(lambda: s.text(hot_key) == "Ctrl+Alt+K", what="hot key text")
 
