@@ -143,11 +143,16 @@ TEST_F(AviWriting, ConcatenationJoinsFilmsInOrder) {
 TEST_F(AviWriting, AMissingFilmInTheListStopsTheConcatenationWithoutATarget) {
     const QString a = film(QStringLiteral("a.avi"), 5);
     const QString target = dir.file(QStringLiteral("partial.avi"));
-    EXPECT_FALSE(engine.ConcatenateFrames(
-        {a + QStringLiteral("=5"), dir.file(QStringLiteral("gone.avi")) + QStringLiteral("=3")},
-        target, 8));
-    EXPECT_EQ(prompts.texts(QStringLiteral("error")),
-              QStringList{QStringLiteral("A disk error occurred while opening the file.")});
+    const QStringList films{a + QStringLiteral("=5"),
+                            dir.file(QStringLiteral("gone.avi")) + QStringLiteral("=3")};
+    EXPECT_FALSE(engine.ConcatenateFrames(films, target, 8));
+    // The reason goes to the caller, naming the film; nothing is shown.
+    const FilmOutcome outcome = engine.JoinFilms(false, films, target, 8);
+    EXPECT_EQ(outcome.kind, FilmOutcome::Failed);
+    EXPECT_EQ(outcome.reason, QStringLiteral("A disk error occurred while opening the file.\r"
+                                             "Arquivo: ") +
+                                  dir.file(QStringLiteral("gone.avi")));
+    EXPECT_TRUE(prompts.asked.empty());
     EXPECT_FALSE(QFileInfo::exists(target)) << "an incomplete film replaces nothing";
 }
 
@@ -249,7 +254,8 @@ TEST_F(AviWriting, ConcatenatedSoundIsTheFirstFilmsFollowedByTheSeconds) {
         {a + QStringLiteral("=25"), silent + QStringLiteral("=5"), b + QStringLiteral("=50")}, wav,
         80));
     EXPECT_EQ(events, (std::vector<Event>{{80, 0, 0}, {80, 0, 1}, {80, 0, 2}, {80, 0, 0}}));
-    EXPECT_EQ(probeAudioSamples(wav), 44100 + 88200);
+    // The film without sound stands in as silence as long as its 5 frames.
+    EXPECT_EQ(probeAudioSamples(wav), 44100 + 8820 + 88200);
     const QString wa = dir.file(QStringLiteral("a.wav"));
     const QString wb = dir.file(QStringLiteral("b.wav"));
     ASSERT_TRUE(engine.ExtractSound(0, 25, a, wa, 0));
@@ -259,7 +265,7 @@ TEST_F(AviWriting, ConcatenatedSoundIsTheFirstFilmsFollowedByTheSeconds) {
     const QByteArray pa = readAll(wa);
     const QByteArray pb = readAll(wb);
     ASSERT_GT(pa.size(), 44 + 88200 - 1);
-    EXPECT_TRUE(joined.endsWith(pb.right(88200 * 2)));
+    EXPECT_TRUE(joined.endsWith(QByteArray(8820 * 2, '\0') + pb.right(88200 * 2)));
     EXPECT_NE(joined.indexOf(pa.right(44100 * 2)), -1);
 }
 
