@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <numeric>
 #include <sys/resource.h>
 #include <tuple>
@@ -213,12 +215,18 @@ TEST_F(AviWriting, AFilmThatCannotBeWrittenWholeIsAFailureAndReplacesNothing) {
     const bool talkDone = engine.CompressFile(talk, target);
     const bool soundDone = engine.ExtractSound(0, 49, talk, dir.file(QStringLiteral("s.wav")), 0);
     const bool excludedDone = engine.ExcludeSound(0, 0, talk, dir.file(QStringLiteral("rest.wav")));
+    const FilmOutcome copied = engine.CopySelection(false, 0, 49, silent, target);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(silentDone);
     EXPECT_FALSE(talkDone);
     EXPECT_FALSE(soundDone);
     EXPECT_FALSE(excludedDone);
+    // The editing operations say why, naming the film.
+    EXPECT_EQ(copied.kind, FilmOutcome::Failed);
+    EXPECT_TRUE(copied.reason.contains(target)) << copied.reason.toStdString();
+    EXPECT_TRUE(copied.reason.contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << copied.reason.toStdString();
     EXPECT_EQ(readAll(target), QByteArray("old film"));
     EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("s.wav"))));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
