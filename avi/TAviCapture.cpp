@@ -11,10 +11,14 @@
 #include "platform/core/Prompts.h"
 #include "platform/core/WorkFileLock.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <cerrno>
 #include <cstring>
+
+#include <sys/stat.h>
 
 TAviCapture* MergeReference = nullptr;
 
@@ -56,6 +60,48 @@ bool TAviCapture::AskYesNo(const QString& text) {
     return qdx::prompts().question(qdx::applicationTitle(), text);
 }
 
+void TAviCapture::beginOperation() {
+    m_cancelled = false;
+    m_failure.clear();
+}
+
+bool TAviCapture::fail(const QString& message, const QString& path) {
+    if (m_failure.isEmpty())
+        m_failure = message + QLatin1Char('\r') + QStringLiteral("Arquivo: ") + path;
+    return false;
+}
+
+bool TAviCapture::failWithErrno(const QString& message, const QString& path) {
+    const int code = errno;
+    return fail(code ? message + QStringLiteral(" (") +
+                           QString::fromLocal8Bit(std::strerror(code)) + QLatin1Char(')')
+                     : message,
+                path);
+}
+
+FilmOutcome TAviCapture::outcomeOf(bool written, const QString& target) const {
+    if (written)
+        return {};
+    if (m_cancelled)
+        return {FilmOutcome::Cancelled, QString()};
+    if (!m_failure.isEmpty())
+        return {FilmOutcome::Failed, m_failure};
+    return {FilmOutcome::Failed, QStringLiteral("O filme não foi gravado.") + QLatin1Char('\r') +
+                                     QStringLiteral("Arquivo: ") + target};
+}
+
+std::optional<std::pair<quint64, quint64>> TAviCapture::FileIdentity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair<quint64, quint64>(quint64(st.st_dev), quint64(st.st_ino));
+}
+
+bool TAviCapture::SameFile(const QString& a, const QString& b) {
+    const auto first = FileIdentity(a);
+    return first && first == FileIdentity(b);
+}
+
 bool TAviCapture::openSource(const QString& fileName, PAVIFILE& file, PAVISTREAM& stream,
                              bool showErrors) {
     file = nullptr;
@@ -64,9 +110,11 @@ bool TAviCapture::openSource(const QString& fileName, PAVIFILE& file, PAVISTREAM
     const HRESULT hr = AVIFileOpen(&file, fileName, OF_READ);
     if (hr != AVIERR_OK) {
         AVIFileExit();
+        const QString text = openErrorText(hr);
         if (showErrors)
-            ShowError(openErrorText(hr));
-        return false;
+            ShowError(text);
+        return fail(text.isEmpty() ? QStringLiteral("Não foi possível abrir o filme.") : text,
+                    fileName);
     }
     AVIFILEINFOA info;
     if (AVIFileInfoA(file, &info, sizeof info) != AVIERR_OK ||
@@ -75,7 +123,7 @@ bool TAviCapture::openSource(const QString& fileName, PAVIFILE& file, PAVISTREAM
         file = nullptr;
         stream = nullptr;
         AVIFileExit();
-        return false;
+        return fail(QStringLiteral("O arquivo não tem vídeo."), fileName);
     }
     return true;
 }

@@ -41,6 +41,17 @@ using TExtractFramesProgress =
 // Raised on the recording thread.
 using TCapturing = std::function<void(int LengthTime, TAviCapture* Sender)>;
 using TOnStop = std::function<void(bool Resultao)>;
+// What a film editing operation came to: its target(s) written whole, cancelled by the user (the
+// compressor dialog closed, a progress handler's abort, a No to the engine's question), or failed,
+// with the reason in the system's words, naming the film.
+struct FilmOutcome {
+    enum Kind { Succeeded, Cancelled, Failed };
+    Kind kind = Succeeded;
+    QString reason; // Failed only
+    bool succeeded() const { return kind == Succeeded; }
+    bool failed() const { return kind == Failed; }
+};
+
 // Raised on the recording thread when a recording ends with an error instead of OnStop (the film
 // could not be created, or the recording broke off); `Message` is the text of RecordingError.
 using TOnRecordingError = std::function<void(const QString& Message)>;
@@ -111,14 +122,22 @@ public:
     bool CompressFile(const QString& source, const QString& target);
     static QString NewTempName();
 
-    // Frame-range editing.
-    void CopySelection(bool keepSound, int first, int last, const QString& source,
-                       const QString& target);
-    void RemoveSelection(bool keepSound, int first, int last, const QString& source,
-                         const QString& target);
-    void SplitFilm(bool keepSound, int first, int last, int parts, const QString& source,
-                   const QString& target);
-    void JoinFilms(bool keepSound, const QStringList& films, const QString& target, int total);
+    // Frame-range editing. Nothing is shown: the caller shows a failure's reason.
+    FilmOutcome CopySelection(bool keepSound, int first, int last, const QString& source,
+                              const QString& target);
+    FilmOutcome RemoveSelection(bool keepSound, int first, int last, const QString& source,
+                                const QString& target);
+    // Refused before anything is written when a part's name names the source film (the same
+    // file by device and inode, through links): every part reads the source as it was.
+    FilmOutcome SplitFilm(bool keepSound, int first, int last, int parts, const QString& source,
+                          const QString& target);
+    FilmOutcome JoinFilms(bool keepSound, const QStringList& films, const QString& target,
+                          int total);
+    // Which file a path names: device and inode, links followed; nullopt when it names none. A
+    // film written over a name is a new file there (it is renamed into place).
+    static std::optional<std::pair<quint64, quint64>> FileIdentity(const QString& path);
+    // True when both paths name one existing file.
+    static bool SameFile(const QString& a, const QString& b);
     // The name of part `part` (1-based) of a split into parts of `target`.
     static QString SplitPartName(const QString& target, int part);
     // After a frame operation by direct stream copy that could not cut at the frames asked for
@@ -181,6 +200,17 @@ private:
                     PGETFRAME sourceGetter, const QStringList& films, PAVISTREAM targetStream,
                     int progressMax, int progressMin, int framingValue);
     std::optional<std::pair<int, int>> m_streamCopyRange;
+
+    // Why the running editing operation stopped: the user's cancel, or the first failure's
+    // reason. Reset when an operation begins.
+    void beginOperation();
+    // Records a failure's reason (the first one counts) and returns false.
+    bool fail(const QString& message, const QString& path);
+    // A failure of the system call just made on `path`: the message with the system's reason.
+    bool failWithErrno(const QString& message, const QString& path);
+    FilmOutcome outcomeOf(bool written, const QString& target) const;
+    bool m_cancelled = false;
+    QString m_failure;
 
     QStringList m_aviList;
 

@@ -31,18 +31,21 @@ struct SoundWork {
 
 // Every step writes its target under a temporary name and renames it into place only when it is
 // complete, so the target (which may name the source film) is never deleted beforehand: a
-// cancelled or failed operation leaves the file of that name as it was.
+// cancelled or failed operation leaves the file of that name as it was. The operations show
+// nothing themselves: their outcome carries the reason of a failure.
 
-void TAviCapture::CopySelection(bool keepSound, int first, int last, const QString& source,
-                                const QString& target) {
-    if (!keepSound) {
-        ExtractFrames(first, last, source, target);
-        return;
-    }
+FilmOutcome TAviCapture::CopySelection(bool keepSound, int first, int last, const QString& source,
+                                       const QString& target) {
+    beginOperation();
+    if (!keepSound)
+        return outcomeOf(ExtractFrames(first, last, source, target), target);
     SoundWork work;
     if (!ExtractFrames(first, last, source, work.film.path(), &work.options)) {
-        ShowError(QStringLiteral("Não foi possível extrair os quadros do filme!"));
-        return;
+        FilmOutcome outcome = outcomeOf(false, target);
+        if (outcome.failed())
+            outcome.reason = QStringLiteral("Não foi possível extrair os quadros do filme!") +
+                             QLatin1Char('\r') + outcome.reason;
+        return outcome;
     }
     // A stream copy that had to start at a key frame before the selection: the sound follows
     // the frames written.
@@ -53,30 +56,32 @@ void TAviCapture::CopySelection(bool keepSound, int first, int last, const QStri
     if (!ExtractSound(first, last, source, work.sound.path(), 0)) {
         if (AskYesNo(QStringLiteral("Não foi possível extrair o som do video, você deseja extrair "
                                     "o arquivo de video sem som?"))) {
-            ExtractFrames(first, last, source, target);
-            return;
+            beginOperation();
+            return outcomeOf(ExtractFrames(first, last, source, target), target);
         }
-        // No: the merge below finds no sound file and writes no target.
+        // No: nothing is written, as the user chose.
+        return {FilmOutcome::Cancelled, QString()};
     }
-    mergeStreams(&work.options, work.film.path(), work.sound.path(), target);
+    return outcomeOf(mergeStreams(&work.options, work.film.path(), work.sound.path(), target),
+                     target);
 }
 
-void TAviCapture::RemoveSelection(bool keepSound, int first, int last, const QString& source,
-                                  const QString& target) {
-    if (!keepSound) {
-        ExcludeFrames(first, last, source, target);
-        return;
-    }
+FilmOutcome TAviCapture::RemoveSelection(bool keepSound, int first, int last, const QString& source,
+                                         const QString& target) {
+    beginOperation();
+    if (!keepSound)
+        return outcomeOf(ExcludeFrames(first, last, source, target), target);
     SoundWork work;
     if (!ExcludeFrames(first, last, source, work.film.path(), &work.options))
-        return;
+        return outcomeOf(false, target);
     if (const auto kept = StreamCopyRange()) {
         first = kept->first;
         last = kept->second;
     }
     if (!ExcludeSound(first, last, source, work.sound.path()))
-        return;
-    mergeStreams(&work.options, work.film.path(), work.sound.path(), target);
+        return outcomeOf(false, target);
+    return outcomeOf(mergeStreams(&work.options, work.film.path(), work.sound.path(), target),
+                     target);
 }
 
 QString TAviCapture::SplitPartName(const QString& target, int part) {
@@ -89,32 +94,46 @@ QString TAviCapture::SplitPartName(const QString& target, int part) {
     return base + QStringLiteral("%1").arg(part, 2, 10, QLatin1Char('0')) + QStringLiteral(".avi");
 }
 
-void TAviCapture::SplitFilm(bool keepSound, int first, int last, int parts, const QString& source,
-                            const QString& target) {
+FilmOutcome TAviCapture::SplitFilm(bool keepSound, int first, int last, int parts,
+                                   const QString& source, const QString& target) {
+    beginOperation();
     if (parts <= 0)
-        return;
+        return {};
+    // Every part reads the source as it was: a part that would replace the source is refused
+    // before anything is written.
+    for (int k = 1; k <= parts; ++k) {
+        const QString part = SplitPartName(target, k);
+        if (SameFile(part, source))
+            return {FilmOutcome::Failed,
+                    QStringLiteral("A parte %1 da divisão seria gravada sobre o próprio filme "
+                                   "dividido; escolha outro nome de destino.")
+                            .arg(k) +
+                        QLatin1Char('\r') + QStringLiteral("Arquivo: ") + part};
+    }
     const int frames = last - first + 1;
     const int each = frames / parts;
     const int extra = frames % parts;
     int partFirst = first;
     for (int k = 1; k <= parts; ++k) {
         const int count = each + (k <= extra ? 1 : 0);
-        CopySelection(keepSound, partFirst, partFirst + count - 1, source,
-                      SplitPartName(target, k));
+        const FilmOutcome outcome = CopySelection(keepSound, partFirst, partFirst + count - 1,
+                                                  source, SplitPartName(target, k));
+        if (!outcome.succeeded())
+            return outcome;
         partFirst += count;
     }
+    return {};
 }
 
-void TAviCapture::JoinFilms(bool keepSound, const QStringList& films, const QString& target,
-                            int total) {
-    if (!keepSound) {
-        ConcatenateFrames(films, target, total);
-        return;
-    }
+FilmOutcome TAviCapture::JoinFilms(bool keepSound, const QStringList& films, const QString& target,
+                                   int total) {
+    beginOperation();
+    if (!keepSound)
+        return outcomeOf(ConcatenateFrames(films, target, total), target);
     SoundWork work;
-    if (!ConcatenateFrames(films, work.film.path(), total, &work.options))
-        return;
-    if (!ConcatenateSound(films, work.sound.path(), total))
-        return;
-    mergeStreams(&work.options, work.film.path(), work.sound.path(), target);
+    if (!ConcatenateFrames(films, work.film.path(), total, &work.options) ||
+        !ConcatenateSound(films, work.sound.path(), total))
+        return outcomeOf(false, target);
+    return outcomeOf(mergeStreams(&work.options, work.film.path(), work.sound.path(), target),
+                     target);
 }

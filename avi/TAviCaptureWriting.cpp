@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QPainter>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -139,6 +140,8 @@ bool TAviCapture::raiseFrameProgress(int max, int min, int value) {
     bool abort = false;
     if (OnExtractFramesProgress)
         OnExtractFramesProgress(max, min, value, this, abort);
+    if (abort)
+        m_cancelled = true;
     return abort;
 }
 
@@ -191,7 +194,8 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     } bufferRelease{this};
 
     // 1. The source film.
-    if (!openSource(source, h.sourceFile, h.sourceStream))
+    // Its open error is the operation's failure, which the caller shows.
+    if (!openSource(source, h.sourceFile, h.sourceStream, false))
         return false;
     h.initialised = true; // openSource's AVIFileInit, balanced when the handles go
 
@@ -206,12 +210,13 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     // 3. Its stream header, which the target takes over unchanged.
     AVISTREAMINFO header;
     if (AVIStreamInfo(h.sourceStream, &header, sizeof header) != AVIERR_OK)
-        return false;
+        return fail(QStringLiteral("Não foi possível ler o cabeçalho do vídeo."), source);
 
     // 4, 5. A frame getter, and the format frame that sizes the DIB buffers.
+    const QString undecodable = QStringLiteral("Não foi possível decodificar os quadros do filme.");
     h.getter = openGetter(h.sourceStream);
     if (!h.getter)
-        return false;
+        return fail(undecodable, source);
     // A range without frames still gets the film's format: its frame is taken from inside the film.
     const LONG formatFrame =
         operation == FrameOperation::Concatenate
@@ -221,7 +226,7 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     if (const void* dib = AVIStreamGetFrame(h.getter, formatFrame))
         format = bitmapOfPackedDib(dib);
     if (!format)
-        return false;
+        return fail(undecodable, source);
     const int targetWidth = format->Width();
     const int targetHeight = format->Height();
     allocateDibBuffers(*format, format->PixelFormat());
@@ -234,6 +239,21 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     const UINT mode = operation == FrameOperation::Extract
                           ? (OF_CREATE | OF_WRITE)
                           : (OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE);
+    // Finishing the target reports every write that failed; only a complete film replaces the
+    // target. The reason of either failure is the system's, taken before the handles go.
+    auto finishTarget = [&](FilmTarget& film, PipelineHandles& handles) {
+        errno = 0;
+        const bool finished = film.finish(handles.targetFile);
+        if (!finished)
+            failWithErrno(QStringLiteral("Não foi possível gravar o filme."), target);
+        handles.releaseTarget();
+        if (!finished)
+            return false;
+        errno = 0;
+        return film.commit() ||
+               failWithErrno(QStringLiteral("O filme gravado não pôde tomar o nome do destino."),
+                             target);
+    };
     if (AVIFileOpen(&h.targetFile, out.path(), mode) != AVIERR_OK)
         throw qdx::Exception(QStringLiteral("Falhou ao criar arquivo AVI."));
     if (AVIFileCreateStream(h.targetFile, &h.targetStream, &header) != AVIERR_OK)
@@ -252,8 +272,10 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
         const qdx::vfw::StreamCopyOffer offer;
         if (!AVISaveOptions(nullptr,
                             ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW, 1,
-                            &h.targetStream, chosen))
+                            &h.targetStream, chosen)) {
+            m_cancelled = true;
             return false;
+        }
     }
 
     // Progress values of the first and last events and of each frame.
@@ -281,10 +303,8 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     if (qdx::vfw::isStreamCopy(h.options->fccHandler)) {
         if (!copyFrames(operation, first, last, h.sourceStream, h.getter, films, h.targetStream,
                         progressMax, progressMin, framingValue))
-            return false;
-        const bool finished = out.finish(h.targetFile);
-        h.releaseTarget();
-        return finished && out.commit();
+            return fail(QStringLiteral("Não foi possível copiar os quadros do filme."), source);
+        return finishTarget(out, h);
     }
 
     // 9, 10. The compressed stream over the target, fed uncompressed DIBs (by the decoding
@@ -292,13 +312,14 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
     // when its format is set).
     {
         const qdx::vfw::PipelineCoding coding;
+        const QString noCompressor = QStringLiteral("O compressor escolhido não pôde ser aberto.");
         if (AVIMakeCompressedStream(&h.compressed, h.targetStream, h.options) != AVIERR_OK) {
             AVISaveOptionsFree(1, chosen);
-            return false;
+            return fail(noCompressor, target);
         }
         if (AVIStreamSetFormat(h.compressed, 0, m_dibHeader.data(), LONG(m_dibHeader.size())) !=
             AVIERR_OK)
-            return false;
+            return fail(noCompressor, target);
     }
 
     // 11. The first progress event.
@@ -310,13 +331,13 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
                           int progressValue) -> bool {
         const void* dib = AVIStreamGetFrame(getter, index);
         if (!dib)
-            return false;
+            return fail(QStringLiteral("Não foi possível ler o quadro %1.").arg(index), source);
         if (const uint8_t* bits = targetLayoutBits(dib, targetWidth, targetHeight)) {
             // The getter's frame is already the 32-bit bottom-up DIB the target takes: it goes
             // to the compressor as it is, without the round trip through a bitmap.
             if (AVIStreamWrite(h.compressed, position, 1, bits, LONG(m_dibBits.size()), flags,
                                nullptr, nullptr) != AVIERR_OK)
-                return false;
+                return fail(QStringLiteral("Não foi possível gravar o filme."), target);
             return !raiseFrameProgress(progressMax, progressMin, progressValue);
         }
         std::unique_ptr<TBitmap> frame = bitmapOfPackedDib(dib);
@@ -326,7 +347,7 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
                             m_dibHeader.data())) {
                 if (AVIStreamWrite(h.compressed, position, 1, m_dibBits.data(),
                                    LONG(m_dibBits.size()), flags, nullptr, nullptr) != AVIERR_OK)
-                    return false;
+                    return fail(QStringLiteral("Não foi possível gravar o filme."), target);
             }
         }
         return !raiseFrameProgress(progressMax, progressMin, progressValue);
@@ -351,7 +372,10 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
         while (pipeline.next(written))
             if (raiseFrameProgress(progressMax, progressMin, written.progress))
                 return false; // the pipeline stops its workers as it goes
-        return !pipeline.failed();
+        // The pipeline writes on its own threads: their system errors are not this thread's.
+        if (pipeline.failed())
+            return fail(QStringLiteral("Não foi possível gravar o filme."), target);
+        return true;
     };
     const bool pipelined = inTargetLayout(h.getter, formatFrame);
 
@@ -394,24 +418,26 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
             PAVIFILE file = nullptr;
             const HRESULT hr = AVIFileOpen(&file, entry.path, OF_READ);
             if (hr != AVIERR_OK) {
-                ShowError(openErrorText(hr));
-                return false;
+                const QString text = openErrorText(hr);
+                return fail(text.isEmpty() ? QStringLiteral("Não foi possível abrir o filme.")
+                                           : text,
+                            entry.path);
             }
             qdx::vfw::FileHandle fileHolder(file);
             PAVISTREAM stream = nullptr;
             if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK)
-                return false;
+                return fail(QStringLiteral("O arquivo não tem vídeo."), entry.path);
             qdx::vfw::StreamHandle streamHolder(stream);
             qdx::vfw::GetterHandle getter(openGetter(stream));
             if (!getter)
-                return false;
+                return fail(undecodable, entry.path);
             // This film's frame 0 sizes its DIB buffers; frames keep the target's size.
             const void* dib = AVIStreamGetFrame(getter.get(), 0);
             if (!dib)
-                return false;
+                return fail(undecodable, entry.path);
             std::unique_ptr<TBitmap> filmFormat = bitmapOfPackedDib(dib);
             if (!filmFormat)
-                return false;
+                return fail(undecodable, entry.path);
             fitInto(*filmFormat, targetWidth, targetHeight);
             allocateDibBuffers(*filmFormat, filmFormat->PixelFormat());
             ReadDibBits(*filmFormat, nullptr, filmFormat->PixelFormat(), m_dibBits.data(),
@@ -436,13 +462,10 @@ bool TAviCapture::runFramePipeline(FrameOperation operation, int first, int last
 
     // 13. The last progress event; the handles go with `h`.
     raiseFrameProgress(progressMax, progressMin, framingValue);
-    // Releasing the compressed stream writes the frames its encoder still holds; finishing the
-    // target then reports every write that failed. Only a complete film replaces the target.
+    // Releasing the compressed stream writes the frames its encoder still holds.
     AVIStreamRelease(h.compressed);
     h.compressed = nullptr;
-    const bool finished = out.finish(h.targetFile);
-    h.releaseTarget();
-    return finished && out.commit();
+    return finishTarget(out, h);
 }
 
 namespace {
@@ -575,6 +598,51 @@ SampleRange samplesOfFrames(const SoundSource& sound, int first, int last) {
     return {std::min(from, end), std::min(std::max(from, to), end)};
 }
 
+// Silence in a sound format: PCM (integer or float) only; other formats have no silence that can
+// be written as bytes.
+struct Silence {
+    LONG perSecond = 0; // blocks per second
+    size_t blockBytes = 0;
+    uint8_t byte = 0; // 8-bit PCM is unsigned: its silence is 0x80
+    bool valid() const { return perSecond > 0 && blockBytes > 0; }
+};
+
+Silence silenceOf(const std::vector<uint8_t>& format) {
+    constexpr uint16_t kPcm = 1;
+    constexpr uint16_t kFloat = 3;
+    constexpr uint16_t kExtensible = 0xFFFE;
+    if (format.size() < 16)
+        return {};
+    uint16_t tag = 0;
+    uint32_t perSecond = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bits = 0;
+    std::memcpy(&tag, format.data(), 2);
+    std::memcpy(&perSecond, format.data() + 4, 4);
+    std::memcpy(&blockAlign, format.data() + 12, 2);
+    std::memcpy(&bits, format.data() + 14, 2);
+    if (format.size() >= 26 && tag == kExtensible)
+        std::memcpy(&tag, format.data() + 24, 2); // the sub-format's first two bytes
+    if ((tag != kPcm && tag != kFloat) || perSecond == 0 || perSecond > 1000000 || blockAlign == 0)
+        return {};
+    return {LONG(perSecond), blockAlign, uint8_t(tag == kPcm && bits == 8 ? 0x80 : 0)};
+}
+
+// Frames per second of a film's video; 0 when it cannot be read.
+double filmRate(const QString& path) {
+    qdx::vfw::FileHandle file;
+    qdx::vfw::StreamHandle stream;
+    if (!openStream(path, streamtypeVIDEO, file, stream))
+        return 0;
+    AVIFILEINFOA info;
+    if (AVIFileInfoA(file.get(), &info, sizeof info) != AVIERR_OK)
+        return 0;
+    return framesPerSecond(info);
+}
+
+const QString kSoundNotCreated = QStringLiteral("Não foi possível criar o arquivo de som.");
+const QString kSoundNotWritten = QStringLiteral("Não foi possível gravar o som.");
+
 // A sound file being written: one audio stream with a source's header and format, put in place of
 // its target only when complete.
 struct SoundTarget {
@@ -605,6 +673,21 @@ struct SoundTarget {
         writeAt = next;
         return true;
     }
+    // `blocks` blocks of silence.
+    bool appendSilence(const Silence& silence, LONG blocks) {
+        const std::vector<uint8_t> second(size_t(silence.perSecond) * silence.blockBytes,
+                                          silence.byte);
+        for (LONG written = 0; written < blocks;) {
+            const LONG n = std::min<LONG>(silence.perSecond, blocks - written);
+            if (AVIStreamWrite(stream.get(), writeAt, n, second.data(),
+                               LONG(size_t(n) * silence.blockBytes), AVIIF_KEYFRAME, nullptr,
+                               nullptr) != AVIERR_OK)
+                return false;
+            writeAt += n;
+            written += n;
+        }
+        return true;
+    }
     bool commit() {
         const bool finished = out && out->finish(file.get());
         stream.reset();
@@ -625,14 +708,17 @@ bool TAviCapture::ExtractSound(int first, int last, const QString& source, const
     try {
         SoundSource sound;
         if (!sound.open(source))
-            return false;
+            return fail(QStringLiteral("O filme não tem som."), source);
         SoundTarget out;
         if (!out.create(target, sound))
-            return false;
+            return fail(kSoundNotCreated, target);
         const SampleRange range = samplesOfFrames(sound, first, last);
-        return out.append(sound, range.from, range.to) && out.commit();
+        if (!out.append(sound, range.from, range.to))
+            return fail(kSoundNotWritten, target);
+        errno = 0;
+        return out.commit() || failWithErrno(kSoundNotWritten, target);
     } catch (...) {
-        return false;
+        return fail(kSoundNotWritten, target);
     }
 }
 
@@ -642,10 +728,10 @@ bool TAviCapture::ExcludeSound(int first, int last, const QString& source, const
     try {
         SoundSource sound;
         if (!sound.open(source))
-            return false;
+            return fail(QStringLiteral("O filme não tem som."), source);
         SoundTarget out;
         if (!out.create(target, sound))
-            return false;
+            return fail(kSoundNotCreated, target);
         PAVISTREAM audio = sound.stream.get();
         const LONG begin =
             AVIStreamTimeToSample(audio, AVIStreamSampleToTime(audio, AVIStreamStart(audio)));
@@ -653,38 +739,63 @@ bool TAviCapture::ExcludeSound(int first, int last, const QString& source, const
         // Everything but the samples that play during frames first..last; an empty range
         // (last < first) removes nothing.
         const SampleRange removed = samplesOfFrames(sound, first, last);
-        if (removed.to <= removed.from)
-            return out.append(sound, begin, end) && out.commit();
-        return out.append(sound, begin, std::min(end, removed.from)) &&
-               out.append(sound, std::max(begin, removed.to), end) && out.commit();
+        const bool copied = removed.to <= removed.from
+                                ? out.append(sound, begin, end)
+                                : out.append(sound, begin, std::min(end, removed.from)) &&
+                                      out.append(sound, std::max(begin, removed.to), end);
+        if (!copied)
+            return fail(kSoundNotWritten, target);
+        errno = 0;
+        return out.commit() || failWithErrno(kSoundNotWritten, target);
     } catch (...) {
-        return false;
+        return fail(kSoundNotWritten, target);
     }
 }
 
 bool TAviCapture::ConcatenateSound(const QStringList& films, const QString& target, int total) {
     qdx::vfw::LibraryScope library;
     try {
-        // The first film with sound creates the target; every later film's samples follow.
+        // The first film with sound gives the joined sound its format. A film without sound adds
+        // silence as long as its frames play in the joined film (at the first film's rate), so
+        // that the sound of every later film stays with its frames.
+        std::unique_ptr<SoundSource> format;
+        for (const QString& film : films) {
+            format = std::make_unique<SoundSource>();
+            if (format->open(filmEntry(film).path))
+                break;
+            format.reset();
+        }
+        if (!format)
+            return fail(QStringLiteral("Nenhum dos filmes tem som."), target);
+        const double joinedFps = films.isEmpty() ? 0 : filmRate(filmEntry(films.first()).path);
+        const Silence silence = silenceOf(format->format);
         SoundTarget out;
+        if (!out.create(target, *format))
+            return fail(kSoundNotCreated, target);
         for (int index = 0; index < films.size(); ++index) {
             const FilmEntry entry = filmEntry(films[index]);
             SoundSource sound;
-            // A film without sound adds nothing and does not stop the operation.
             if (sound.open(entry.path)) {
-                if (!out.created() && !out.create(target, sound))
-                    return false;
                 const SampleRange range = samplesOfFrames(sound, 0, entry.count - 1);
                 if (!out.append(sound, range.from, range.to))
-                    return false;
+                    return fail(kSoundNotWritten, target);
+            } else if (entry.count > 0) {
+                if (!silence.valid() || joinedFps <= 0)
+                    return fail(QStringLiteral("O som do filme não pode ser completado com "
+                                               "silêncio no lugar de um filme sem som."),
+                                entry.path);
+                const LONG blocks = LONG(std::llround(entry.count / joinedFps * silence.perSecond));
+                if (!out.appendSilence(silence, blocks))
+                    return fail(kSoundNotWritten, target);
             }
             if (raiseFrameProgress(total, 0, index))
                 return false;
         }
         raiseFrameProgress(total, 0, 0);
-        return !out.created() || out.commit();
+        errno = 0;
+        return out.commit() || failWithErrno(kSoundNotWritten, target);
     } catch (...) {
-        return false;
+        return fail(kSoundNotWritten, target);
     }
 }
 
@@ -716,9 +827,10 @@ bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
         qdx::vfw::StreamHandle videoStream;
         qdx::vfw::FileHandle soundHolder;
         qdx::vfw::StreamHandle audioStream;
-        if (!openStream(videoFile, streamtypeVIDEO, videoHolder, videoStream) ||
-            !openStream(soundFile, streamtypeAUDIO, soundHolder, audioStream))
-            return false;
+        if (!openStream(videoFile, streamtypeVIDEO, videoHolder, videoStream))
+            return fail(QStringLiteral("Não foi possível ler o vídeo gravado."), videoFile);
+        if (!openStream(soundFile, streamtypeAUDIO, soundHolder, audioStream))
+            return fail(QStringLiteral("Não foi possível ler o som gravado."), soundFile);
         PAVISTREAM video = videoStream.get();
         PAVISTREAM audio = audioStream.get();
 
@@ -730,8 +842,10 @@ bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
             block = *options;
         } else {
             AVICOMPRESSOPTIONS* list[] = {&block};
-            if (!AVISaveOptions(nullptr, 0, 1, &video, list))
+            if (!AVISaveOptions(nullptr, 0, 1, &video, list)) {
+                m_cancelled = true;
                 return false;
+            }
             ownBlock = true;
         }
         struct FreeBlock {
@@ -759,7 +873,7 @@ bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
         if (!sameCompressor) {
             PAVISTREAM c = nullptr;
             if (AVIMakeCompressedStream(&c, video, &block) != AVIERR_OK)
-                return false;
+                return fail(QStringLiteral("O compressor escolhido não pôde ser aberto."), target);
             compressed.reset(c);
         }
 
@@ -770,10 +884,17 @@ bool TAviCapture::mergeStreams(const AVICOMPRESSOPTIONS* options, const QString&
         // when it is complete: a failed merge keeps the file that was there before.
         const HRESULT saved = AVISaveV(target, nullptr, &mergeCallback, 2, streams, saveOptions);
         MergeReference = nullptr;
+        if (saved == AVIERR_USERABORT)
+            m_cancelled = true;
+        else if (saved != AVIERR_OK)
+            return fail(QStringLiteral("Não foi possível gravar o filme (%1).")
+                            .arg(aviErrorName(saved).isEmpty() ? QString::number(saved, 16)
+                                                               : aviErrorName(saved)),
+                        target);
         return saved == AVIERR_OK;
     } catch (...) {
         MergeReference = nullptr;
-        return false;
+        return fail(QStringLiteral("Não foi possível gravar o filme."), target);
     }
 }
 

@@ -335,7 +335,32 @@ void TFormJoin::SpeedButtonRemoveClick() {
         AviCapture->CloseFilm();
         DesabilitarControles();
         delete ListViewArquivos->takeTopLevelItem(index);
+        // The sound box follows the films still listed.
+        const bool sound = SomDisponivel();
+        CheckBoxSom->setEnabled(sound);
+        if (!sound)
+            CheckBoxSom->setChecked(false);
     });
+}
+
+bool TFormJoin::SomDisponivel() {
+    if (FilmeExiste() && AviCapture->HasSound(NomeFilme))
+        return true;
+    const QStringList films = Captions();
+    return std::any_of(films.begin(), films.end(),
+                       [this](const QString& film) { return AviCapture->HasSound(film); });
+}
+
+void TFormJoin::RecarregarFilme() {
+    if (!carregar(NomeFilme))
+        return;
+    for (int i = 0; i < ListViewArquivos->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListViewArquivos->topLevelItem(i);
+        if (TAviCapture::SameFile(item->text(0), NomeFilme)) {
+            item->setData(0, kSizeRole, FormataValorBytes(TamanhoFilme));
+            item->setData(0, kFramesRole, EditTotalFrames->text());
+        }
+    }
 }
 
 void TFormJoin::moverSelecionado(int insertAt, int finalIndex) {
@@ -401,7 +426,7 @@ void TFormJoin::SpeedButtonJoinClick() {
     ExecutarComandoFilme([this](const QString& target) {
         int total = 0;
         const QStringList lines = JoinLines(&total);
-        AviCapture->JoinFilms(CheckBoxSom->isChecked(), lines, target, total);
+        return AviCapture->JoinFilms(CheckBoxSom->isChecked(), lines, target, total);
     });
 }
 

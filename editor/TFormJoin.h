@@ -65,6 +65,10 @@ protected:
     void DesabilitarControlesJanela() override;
     void MostrarInformacoes() override;
     QString TextoQuadroAoCarregar() const override { return QStringLiteral("Frames: "); }
+    // The entries of the film written over take its new size and frame count.
+    void RecarregarFilme() override;
+    // The joined film has sound when any listed film (or the one being added) has.
+    bool SomDisponivel() override;
 
 private:
     // Inserts an entry at `index` (or, while sorted, at its sorted place); returns where it went.

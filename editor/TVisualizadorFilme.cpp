@@ -27,6 +27,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -364,10 +365,18 @@ bool TVisualizadorFilme::AbrirVideo(const QString& path) {
 
     setWindowTitle(PrefixoTitulo() + QStringLiteral("[") + NomeFilme + QStringLiteral("]"));
 
-    const bool sound = AviCapture->HasSound(NomeFilme);
+    const bool sound = SomDisponivel();
     CheckBoxSom->setEnabled(sound);
     CheckBoxSom->setChecked(sound);
     return true;
+}
+
+bool TVisualizadorFilme::SomDisponivel() {
+    return AviCapture->HasSound(NomeFilme);
+}
+
+void TVisualizadorFilme::RecarregarFilme() {
+    AbrirVideo(NomeFilme);
 }
 
 void TVisualizadorFilme::atualizarPainelSelecao() {
@@ -385,6 +394,10 @@ void TVisualizadorFilme::mostrarQuadro(std::unique_ptr<TBitmap> frame) {
 void TVisualizadorFilme::TrackerVideoChangedValue(int) {
     if (!FilmeExiste())
         return;
+    // A film of one frame keeps the slider's range 0..1: its 0 is the first frame too. A fetch
+    // below the first frame would close the engine's reader.
+    if (TrackerVideo->Value() < 1)
+        TrackerVideo->SetValue(1);
     SpinEditFrameAtual->SetValue(TrackerVideo->Value());
     mostrarQuadro(AviCapture->GetFrame(TrackerVideo->Value() - 1));
     SpinEditSelecaoInicial->SetValue(TrackerVideo->SelStart());
@@ -584,16 +597,25 @@ void TVisualizadorFilme::AdicionarCaixasSelecaoPartes(QHBoxLayout* row) {
     row->addWidget(GroupBoxSplit);
 }
 
-void TVisualizadorFilme::ComandoFilme(const std::function<void(const QString&)>& operacao) {
+void TVisualizadorFilme::ComandoFilme(const OperacaoFilme& operacao) {
     if (!FilmeExiste())
         return;
     ExecutarComandoFilme(operacao);
 }
 
-void TVisualizadorFilme::ExecutarComandoFilme(const std::function<void(const QString&)>& operacao) {
-    // The running command needs this window and its engine until it returns.
-    if (m_comandoEmCurso || !m_host)
+QString TVisualizadorFilme::TextoComandoRecusado() {
+    return QStringLiteral("Another film command is running: wait until it ends.");
+}
+
+void TVisualizadorFilme::ExecutarComandoFilme(const OperacaoFilme& operacao) {
+    if (!m_host)
         return;
+    // The running command (of this window or another) needs its engine and the shared progress
+    // of merges until it returns.
+    if (m_comandoEmCurso || FilmCommands::Running() > 0) {
+        StatusBar->SetPanelText(1, TextoComandoRecusado());
+        return;
+    }
     qdx::FileDialogRequest& dialog = m_host->SaveDialogVideoRequest();
     dialog.title = QStringLiteral("Select the file name to destination.");
     const std::optional<QString> target = qdx::prompts().saveFile(dialog);
@@ -613,7 +635,16 @@ void TVisualizadorFilme::ExecutarComandoFilme(const std::function<void(const QSt
         }
     } restore{this, remembered, {}};
     m_comandoEmCurso = true;
-    operacao(*target);
+    const bool carregado = TrackerVideo->isEnabled();
+    const auto antes = TAviCapture::FileIdentity(NomeFilme);
+    const FilmOutcome outcome = operacao(*target);
+    // The error box and the new load still belong to the command: the window stays until both
+    // are done.
+    m_host->SetStatusText(2, remembered);
+    if (outcome.failed())
+        MensagemErro(outcome.reason);
+    if (carregado && TAviCapture::FileIdentity(NomeFilme) != antes)
+        RecarregarFilme();
 }
 
 void TVisualizadorFilme::SemComandoEmCurso(const std::function<void()>& comando) {
@@ -623,14 +654,18 @@ void TVisualizadorFilme::SemComandoEmCurso(const std::function<void()>& comando)
 }
 
 void TVisualizadorFilme::ComandoSelecao(OperacaoSelecao operacao) {
-    ComandoFilme([this, operacao](const QString& target) {
+    ComandoFilme([this, operacao](const QString& target) -> FilmOutcome {
+        int filmFirst = 0;
+        int filmLast = 0;
+        if (!AviCapture->GetFrameRange(NomeFilme, filmFirst, filmLast))
+            return {FilmOutcome::Cancelled, QString()}; // the engine has said why
         // After the join window's Remove the reset selection may start at 0: the first frame is
-        // never below 0.
-        const int first = std::max(0, TrackerVideo->SelStart() - 1);
-        const int last = TrackerVideo->SelEnd() - 1;
+        // never below the film's.
+        const int first = std::clamp(TrackerVideo->SelStart() - 1, filmFirst, filmLast);
+        const int last = std::clamp(TrackerVideo->SelEnd() - 1, filmFirst, filmLast);
         if (last < first)
-            return;
-        (AviCapture->*operacao)(CheckBoxSom->isChecked(), first, last, NomeFilme, target);
+            return {FilmOutcome::Cancelled, QString()};
+        return (AviCapture->*operacao)(CheckBoxSom->isChecked(), first, last, NomeFilme, target);
     });
 }
 
@@ -639,14 +674,17 @@ void TVisualizadorFilme::CopiarSelecao() {
 }
 
 void TVisualizadorFilme::DividirFilme() {
-    ComandoFilme([this](const QString& target) {
-        // A film of one frame keeps the slider's range 0..1: the first frame is never below 0.
-        const int first = std::max(0, TrackerVideo->Minimum() - 1);
-        const int last = TrackerVideo->Maximum() - 1;
+    ComandoFilme([this](const QString& target) -> FilmOutcome {
+        // The whole film, as the engine reads it now.
+        int first = 0;
+        int last = 0;
+        if (!AviCapture->GetFrameRange(NomeFilme, first, last))
+            return {FilmOutcome::Cancelled, QString()}; // the engine has said why
         const qint64 parts = SpinEditNumeroPartes->Value();
         if (parts <= 0 || last < first)
-            return;
-        AviCapture->SplitFilm(CheckBoxSom->isChecked(), first, last, int(parts), NomeFilme, target);
+            return {FilmOutcome::Cancelled, QString()};
+        return AviCapture->SplitFilm(CheckBoxSom->isChecked(), first, last, int(parts), NomeFilme,
+                                     target);
     });
 }
 

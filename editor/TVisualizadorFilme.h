@@ -10,6 +10,7 @@ class QHBoxLayout;
 #include <functional>
 
 class EditorHost;
+struct FilmOutcome;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -138,15 +139,23 @@ protected:
     void AdicionarCaixasSelecaoPartes(QHBoxLayout* row);
     // The frame of every long operation: a target name from the main window's film dialog,
     // "processing..." in the main window's status panel 2 and its old text back afterwards (also
-    // after a failure). Needs the film name to name an existing file. A second command while one
-    // runs is ignored.
-    void ComandoFilme(const std::function<void(const QString& target)>& operacao);
+    // after a failure), a failure's reason in the error box (a cancel shows nothing), and the film
+    // loaded again when the command wrote over it. Needs the film name to name an existing file.
+    // A command while any film window's command runs is refused, and the status bar says why:
+    // the running one lets events run inside its progress handlers.
+    using OperacaoFilme = std::function<FilmOutcome(const QString& target)>;
+    void ComandoFilme(const OperacaoFilme& operacao);
     // A film command on the selected range (slider SelStart - 1 .. SelEnd - 1, both included).
-    using OperacaoSelecao = void (TAviCapture::*)(bool keepSound, int first, int last,
-                                                  const QString& source, const QString& target);
+    // The range is cut to the film's frames at the command: typed boxes keep what was typed
+    // until they lose the focus, and the command buttons take none.
+    using OperacaoSelecao = FilmOutcome (TAviCapture::*)(bool keepSound, int first, int last,
+                                                         const QString& source,
+                                                         const QString& target);
     void ComandoSelecao(OperacaoSelecao operacao);
     // The same without the film precondition (the join window needs a non-empty list instead).
-    void ExecutarComandoFilme(const std::function<void(const QString& target)>& operacao);
+    void ExecutarComandoFilme(const OperacaoFilme& operacao);
+    // The status text of a refused command.
+    static QString TextoComandoRecusado();
     // Runs a command that reloads or closes the film, unless a film command runs: that command
     // still needs the engine.
     void SemComandoEmCurso(const std::function<void()>& comando);
@@ -164,6 +173,10 @@ protected:
     // The last step of the part-count handlers (the split window names the part count on its
     // split button).
     virtual void PartesAlteradas() {}
+    // Loads the film again after a command wrote a new film under its name.
+    virtual void RecarregarFilme();
+    // Whether the sound box is enabled after a load (the loaded film has sound).
+    virtual bool SomDisponivel();
 
     EditorHost* Host() const { return m_host; }
     void closeEvent(QCloseEvent* event) override;

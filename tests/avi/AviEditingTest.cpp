@@ -53,19 +53,46 @@ TEST_F(AviEditing, CopyingOneFrameGivesAOneFrameFilm) {
 }
 
 // A target is replaced only by a complete film: a cancelled or failed operation leaves the file
-// of that name as it was, and leaves no partial file behind.
+// of that name as it was, and leaves no partial file behind. The outcome tells a cancel (nothing
+// shown) from a failure, whose reason names the film; the engine itself shows nothing.
 TEST_F(AviEditing, ACancelledOrFailedOperationKeepsTheFileOfTheTargetsName) {
     const QString source = film(QStringLiteral("src.avi"), 4, true);
     const QString target = dir.file(QStringLiteral("old.avi"));
     ASSERT_TRUE(writeAll(target, QByteArray(5000, 'x')));
     chooser.setCancel(true);
-    engine.CopySelection(false, 0, 3, source, target);
-    engine.CopySelection(true, 0, 3, source, target);
-    engine.RemoveSelection(false, 0, 1, source, target);
-    engine.JoinFilms(true, {source + QStringLiteral("=4")}, target, 4);
+    for (const FilmOutcome& cancelled :
+         {engine.CopySelection(false, 0, 3, source, target),
+          engine.CopySelection(true, 0, 3, source, target),
+          engine.RemoveSelection(false, 0, 1, source, target),
+          engine.RemoveSelection(true, 0, 1, source, target),
+          engine.SplitFilm(true, 0, 3, 2, source, dir.file(QStringLiteral("part"))),
+          engine.JoinFilms(true, {source + QStringLiteral("=4")}, target, 4)}) {
+        EXPECT_EQ(cancelled.kind, FilmOutcome::Cancelled) << cancelled.reason.toStdString();
+        EXPECT_TRUE(cancelled.reason.isEmpty());
+    }
     EXPECT_FALSE(engine.CompressFile(source, target));
+    EXPECT_TRUE(prompts.asked.empty()) << "a cancel shows nothing";
     chooser.setCancel(false);
-    engine.CopySelection(false, 0, 3, dir.file(QStringLiteral("gone.avi")), target);
+
+    // A missing source, and a target whose name a folder holds (the rename fails): failures.
+    const FilmOutcome missing =
+        engine.CopySelection(false, 0, 3, dir.file(QStringLiteral("gone.avi")), target);
+    EXPECT_EQ(missing.kind, FilmOutcome::Failed);
+    EXPECT_TRUE(missing.reason.contains(dir.file(QStringLiteral("gone.avi"))))
+        << missing.reason.toStdString();
+    const QString folder = dir.file(QStringLiteral("folder.avi"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    for (bool sound : {false, true}) {
+        const FilmOutcome renamed = engine.RemoveSelection(sound, 0, 1, source, folder);
+        EXPECT_EQ(renamed.kind, FilmOutcome::Failed) << sound;
+        EXPECT_TRUE(renamed.reason.contains(folder)) << renamed.reason.toStdString();
+    }
+    const FilmOutcome joined = engine.JoinFilms(false, {source + QStringLiteral("=4")}, folder, 4);
+    EXPECT_EQ(joined.kind, FilmOutcome::Failed);
+    EXPECT_TRUE(joined.reason.contains(QStringLiteral("Is a directory")))
+        << joined.reason.toStdString();
+    EXPECT_TRUE(prompts.asked.empty());
+    EXPECT_TRUE(QFileInfo(folder).isDir());
     EXPECT_EQ(readAll(target), QByteArray(5000, 'x'));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     expectNoTemporaries();
@@ -151,6 +178,27 @@ TEST_F(AviEditing, SplitPartitionsAndNamesTheParts) {
               all.mid(4 * frame, 3 * frame));
 }
 
+// A split whose part would be written over its own source (by its name or through a link) is
+// refused before anything is written: every part must read the source as it was.
+TEST_F(AviEditing, ASplitThatWouldWriteOverItsSourceIsRefused) {
+    const QString source = film(QStringLiteral("clip01.avi"), 12, true);
+    const QByteArray before = readAll(source);
+    const QString link = dir.file(QStringLiteral("other02.avi"));
+    ASSERT_TRUE(QFile::link(source, link));
+    for (const QString& target :
+         {dir.file(QStringLiteral("clip.avi")), dir.file(QStringLiteral("./other.AVI"))}) {
+        const FilmOutcome outcome = engine.SplitFilm(true, 0, 11, 3, source, target);
+        EXPECT_EQ(outcome.kind, FilmOutcome::Failed) << target.toStdString();
+        EXPECT_TRUE(outcome.reason.contains(TAviCapture::SplitPartName(target, 1)) ||
+                    outcome.reason.contains(TAviCapture::SplitPartName(target, 2)))
+            << outcome.reason.toStdString();
+    }
+    EXPECT_EQ(chooser.timesAsked(), 0);
+    EXPECT_EQ(readAll(source), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+    expectNoTemporaries();
+}
+
 TEST_F(AviEditing, MorePartsThanFramesGiveEmptyParts) {
     const QString source = film(QStringLiteral("src.avi"), 10);
     engine.SplitFilm(false, 0, 9, 12, source, dir.file(QStringLiteral("p")));
@@ -179,14 +227,31 @@ TEST(AviSplitNames, FollowTheTargetsName) {
               QStringLiteral("/films.avi/clip03.avi"));
 }
 
-TEST_F(AviEditing, JoiningWithSoundPutsTheSecondFilmsSoundAfterTheFirsts) {
+QByteArray pcm(const QString& file);
+
+// A film without sound takes its place in the joined sound as silence as long as its frames, so
+// that every later film's sound plays with its own frames.
+TEST_F(AviEditing, JoiningWithSoundPutsEachFilmsSoundWithItsFrames) {
     const QString a = film(QStringLiteral("a.avi"), 25, true);
     const QString b = film(QStringLiteral("b.avi"), 50, true);
+    const QString silent = film(QStringLiteral("s.avi"), 5);
     const QString target = dir.file(QStringLiteral("joined.avi"));
-    engine.JoinFilms(true, {a + QStringLiteral("=25"), b + QStringLiteral("=50")}, target, 75);
-    EXPECT_EQ(probeFrameCount(target), 75);
-    EXPECT_EQ(probeAudioSamples(target), 44100 + 88200);
+    EXPECT_TRUE(engine
+                    .JoinFilms(true,
+                               {silent + QStringLiteral("=5"), a + QStringLiteral("=25"),
+                                silent + QStringLiteral("=5"), b + QStringLiteral("=50")},
+                               target, 85)
+                    .succeeded());
+    EXPECT_EQ(probeFrameCount(target), 85);
+    EXPECT_EQ(probeAudioSamples(target), 8820 + 44100 + 8820 + 88200);
+    const QByteArray quiet(8820 * 2, '\0');
+    EXPECT_EQ(pcm(target), quiet + pcm(a) + quiet + pcm(b));
     EXPECT_EQ(chooser.timesAsked(), 1) << "the merge reuses the choice of the picture step";
+    // No film with sound: a failure that says so.
+    const FilmOutcome none = engine.JoinFilms(true, {silent + QStringLiteral("=5")},
+                                              dir.file(QStringLiteral("n.avi")), 5);
+    EXPECT_EQ(none.kind, FilmOutcome::Failed);
+    EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("n.avi"))));
     expectNoTemporaries();
 }
 
@@ -242,10 +307,15 @@ TEST_F(AviEditing, RemovingWithSoundKeepsTheRestOfBoth) {
 
 TEST_F(AviEditing, APictureStepThatFailsIsReported) {
     const QString target = dir.file(QStringLiteral("x.avi"));
-    engine.CopySelection(true, 0, 3, dir.file(QStringLiteral("gone.avi")), target);
-    const QStringList errors = prompts.texts(QStringLiteral("error"));
-    ASSERT_EQ(errors.size(), 2);
-    EXPECT_EQ(errors[1], QStringLiteral("Não foi possível extrair os quadros do filme!"));
+    const FilmOutcome outcome =
+        engine.CopySelection(true, 0, 3, dir.file(QStringLiteral("gone.avi")), target);
+    EXPECT_EQ(outcome.kind, FilmOutcome::Failed);
+    EXPECT_TRUE(outcome.reason.startsWith(
+        QStringLiteral("Não foi possível extrair os quadros do filme!\r")))
+        << outcome.reason.toStdString();
+    EXPECT_TRUE(outcome.reason.endsWith(QStringLiteral("Arquivo: ") +
+                                        dir.file(QStringLiteral("gone.avi"))));
+    EXPECT_TRUE(prompts.asked.empty());
     EXPECT_FALSE(QFileInfo::exists(target));
 }
 

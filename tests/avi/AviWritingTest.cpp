@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <numeric>
 #include <sys/resource.h>
 #include <tuple>
@@ -143,11 +145,16 @@ TEST_F(AviWriting, ConcatenationJoinsFilmsInOrder) {
 TEST_F(AviWriting, AMissingFilmInTheListStopsTheConcatenationWithoutATarget) {
     const QString a = film(QStringLiteral("a.avi"), 5);
     const QString target = dir.file(QStringLiteral("partial.avi"));
-    EXPECT_FALSE(engine.ConcatenateFrames(
-        {a + QStringLiteral("=5"), dir.file(QStringLiteral("gone.avi")) + QStringLiteral("=3")},
-        target, 8));
-    EXPECT_EQ(prompts.texts(QStringLiteral("error")),
-              QStringList{QStringLiteral("A disk error occurred while opening the file.")});
+    const QStringList films{a + QStringLiteral("=5"),
+                            dir.file(QStringLiteral("gone.avi")) + QStringLiteral("=3")};
+    EXPECT_FALSE(engine.ConcatenateFrames(films, target, 8));
+    // The reason goes to the caller, naming the film; nothing is shown.
+    const FilmOutcome outcome = engine.JoinFilms(false, films, target, 8);
+    EXPECT_EQ(outcome.kind, FilmOutcome::Failed);
+    EXPECT_EQ(outcome.reason, QStringLiteral("A disk error occurred while opening the file.\r"
+                                             "Arquivo: ") +
+                                  dir.file(QStringLiteral("gone.avi")));
+    EXPECT_TRUE(prompts.asked.empty());
     EXPECT_FALSE(QFileInfo::exists(target)) << "an incomplete film replaces nothing";
 }
 
@@ -208,12 +215,18 @@ TEST_F(AviWriting, AFilmThatCannotBeWrittenWholeIsAFailureAndReplacesNothing) {
     const bool talkDone = engine.CompressFile(talk, target);
     const bool soundDone = engine.ExtractSound(0, 49, talk, dir.file(QStringLiteral("s.wav")), 0);
     const bool excludedDone = engine.ExcludeSound(0, 0, talk, dir.file(QStringLiteral("rest.wav")));
+    const FilmOutcome copied = engine.CopySelection(false, 0, 49, silent, target);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(silentDone);
     EXPECT_FALSE(talkDone);
     EXPECT_FALSE(soundDone);
     EXPECT_FALSE(excludedDone);
+    // The editing operations say why, naming the film.
+    EXPECT_EQ(copied.kind, FilmOutcome::Failed);
+    EXPECT_TRUE(copied.reason.contains(target)) << copied.reason.toStdString();
+    EXPECT_TRUE(copied.reason.contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << copied.reason.toStdString();
     EXPECT_EQ(readAll(target), QByteArray("old film"));
     EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("s.wav"))));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
@@ -249,7 +262,8 @@ TEST_F(AviWriting, ConcatenatedSoundIsTheFirstFilmsFollowedByTheSeconds) {
         {a + QStringLiteral("=25"), silent + QStringLiteral("=5"), b + QStringLiteral("=50")}, wav,
         80));
     EXPECT_EQ(events, (std::vector<Event>{{80, 0, 0}, {80, 0, 1}, {80, 0, 2}, {80, 0, 0}}));
-    EXPECT_EQ(probeAudioSamples(wav), 44100 + 88200);
+    // The film without sound stands in as silence as long as its 5 frames.
+    EXPECT_EQ(probeAudioSamples(wav), 44100 + 8820 + 88200);
     const QString wa = dir.file(QStringLiteral("a.wav"));
     const QString wb = dir.file(QStringLiteral("b.wav"));
     ASSERT_TRUE(engine.ExtractSound(0, 25, a, wa, 0));
@@ -259,7 +273,7 @@ TEST_F(AviWriting, ConcatenatedSoundIsTheFirstFilmsFollowedByTheSeconds) {
     const QByteArray pa = readAll(wa);
     const QByteArray pb = readAll(wb);
     ASSERT_GT(pa.size(), 44 + 88200 - 1);
-    EXPECT_TRUE(joined.endsWith(pb.right(88200 * 2)));
+    EXPECT_TRUE(joined.endsWith(QByteArray(8820 * 2, '\0') + pb.right(88200 * 2)));
     EXPECT_NE(joined.indexOf(pa.right(44100 * 2)), -1);
 }
 

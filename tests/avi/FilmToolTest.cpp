@@ -125,6 +125,27 @@ TEST_F(FilmTool, RangesAreCutToTheFilmOrRefused) {
     EXPECT_EQ(probeAudioSamples(dir.file(QStringLiteral("r.avi"))), 88200 - 6 * 1764);
 }
 
+// A split whose first part is named as its source is refused before anything is written, and
+// every failure of an editing verb prints the engine's reason and exits non-zero.
+TEST_F(FilmTool, ASplitOverItsSourceIsRefusedAndFailuresSayWhy) {
+    const QString source = film(QStringLiteral("clip01.avi"), 60, true);
+    const QByteArray before = readAll(source);
+    ProcessResult r = qdx({QStringLiteral("split"), source, QStringLiteral("3"),
+                           dir.file(QStringLiteral("clip.avi")), QStringLiteral("--sound")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(source.toUtf8())) << r.err.constData();
+    EXPECT_EQ(readAll(source), before);
+    EXPECT_EQ(files(), QStringList{QStringLiteral("clip01.avi")});
+
+    // A target that a folder holds: the rename fails, and qdx says so.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.avi")));
+    r = qdx({QStringLiteral("copy"), source, QStringLiteral("0"), QStringLiteral("9"),
+             dir.file(QStringLiteral("folder.avi"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Is a directory")) << r.err.constData();
+    EXPECT_EQ(files(), QStringList{QStringLiteral("clip01.avi")});
+}
+
 // A film that cannot be written whole (a file-size limit standing for a full disk) is a failure
 // that keeps the file that was there.
 TEST_F(FilmTool, AFilmCutShortIsAFailureThatKeepsTheOldFile) {

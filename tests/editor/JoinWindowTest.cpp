@@ -178,21 +178,27 @@ TEST_F(JoinWindow, AddLoadsFromTheLastChosenAsksForDuplicatesAndMovesInBothOrder
     EXPECT_FALSE(w->TrackerVideo->isEnabled());
 }
 
+// A film without sound in the list: the sound box is enabled though the film shown has none, and
+// the joined sound holds silence for its frames, so the later film's sound plays with its frames.
 TEST_F(JoinWindow, JoinWritesTheListInOrderWithItsSoundAndNewAviWorksAfterARemove) {
     if (!haveTool(QStringLiteral("ffmpeg")) || !haveTool(QStringLiteral("ffprobe")))
         GTEST_SKIP() << "ffmpeg is missing";
     const QString first = film(QStringLiteral("first.avi"), 100, 64, true);
+    const QString middle = film(QStringLiteral("middle.avi"), 50, 64, false);
     const QString second = film(QStringLiteral("second.avi"), 250, 64, true);
     TFormJoin* w = openWindow();
     ASSERT_NE(w, nullptr);
-    prompts.fileLists.push_back(QStringList{second, first});
+    prompts.fileLists.push_back(QStringList{middle, second, first});
     w->SpeedButtonAdicionar->click();
-    ASSERT_EQ(w->Captions(), (QStringList{first, second}));
+    ASSERT_EQ(w->Captions(), (QStringList{first, middle, second}));
+    EXPECT_EQ(w->NomeFilme, middle);
+    EXPECT_TRUE(w->CheckBoxSom->isEnabled());
     EXPECT_TRUE(w->CheckBoxSom->isChecked());
     int total = 0;
     EXPECT_EQ(w->JoinLines(&total),
-              (QStringList{first + QStringLiteral("=100"), second + QStringLiteral("=250")}));
-    EXPECT_EQ(total, 350);
+              (QStringList{first + QStringLiteral("=100"), middle + QStringLiteral("=50"),
+                           second + QStringLiteral("=250")}));
+    EXPECT_EQ(total, 400);
 
     form->StatusBar->SetPanelText(2, QStringLiteral("ready"));
     const QString target = path(QStringLiteral("joined.avi"));
@@ -200,13 +206,30 @@ TEST_F(JoinWindow, JoinWritesTheListInOrderWithItsSoundAndNewAviWorksAfterARemov
     w->SpeedButtonJoin->click();
     EXPECT_EQ(prompts.asked.back().text, QStringLiteral("Select the file name to destination."));
     EXPECT_EQ(form->StatusText(2), QStringLiteral("ready"));
-    EXPECT_EQ(probeFrameCount(target), 350);
-    EXPECT_EQ(probeAudioSamples(target), 350 * 44100 / 25);
-    EXPECT_EQ(joined(ffmpegPictures(target, 64, 48)),
-              joined(ffmpegPictures(first, 64, 48)) + joined(ffmpegPictures(second, 64, 48)));
+    EXPECT_TRUE(prompts.texts(QStringLiteral("error")).isEmpty());
+    EXPECT_EQ(probeFrameCount(target), 400);
+    EXPECT_EQ(probeAudioSamples(target), 400 * 44100 / 25);
+    const QStringList pcm{QStringLiteral("-vn"), QStringLiteral("-f"), QStringLiteral("s16le")};
+    EXPECT_EQ(ffmpegOutput(target, pcm), ffmpegOutput(first, pcm) +
+                                             QByteArray(50 * 44100 / 25 * 2, '\0') +
+                                             ffmpegOutput(second, pcm));
+    EXPECT_EQ(joined(ffmpegPictures(target, 64, 48)), joined(ffmpegPictures(first, 64, 48)) +
+                                                          joined(ffmpegPictures(middle, 64, 48)) +
+                                                          joined(ffmpegPictures(second, 64, 48)));
+
+    // Without the film that has no sound the box stays enabled; Show loads the first film for the
+    // commands below.
+    select(w, 1);
+    w->SpeedButtonRemove->click();
+    EXPECT_EQ(w->Captions(), (QStringList{first, second}));
+    EXPECT_TRUE(w->CheckBoxSom->isEnabled());
+    select(w, 0);
+    w->SpeedButtonShow->click();
+    EXPECT_EQ(w->NomeFilme, first);
 
     // After a Remove the viewer is empty; "New AVI" still writes from the last film loaded, never
-    // from a frame below 0; "Split" asks for 0 parts and writes nothing.
+    // from a frame below 0: the reset selection starts at 0 and ends at 7, so frames 1 to 7 with
+    // their sound; "Split" asks for 0 parts and writes nothing.
     w->SpinEditSelecaoInicial->setText(QStringLiteral("3"));
     w->SpinEditSelecaoFinal->setText(QStringLiteral("7"));
     select(w, 1);
@@ -215,10 +238,23 @@ TEST_F(JoinWindow, JoinWritesTheListInOrderWithItsSoundAndNewAviWorksAfterARemov
     const QString copy = path(QStringLiteral("copy.avi"));
     prompts.files.push_back(copy);
     w->SpeedButtonCriar->click();
-    EXPECT_GE(probeFrameCount(copy), 1);
+    EXPECT_EQ(probeFrameCount(copy), 7);
+    EXPECT_EQ(probeAudioSamples(copy), 7 * 44100 / 25);
+    EXPECT_EQ(joined(ffmpegPictures(copy, 64, 48)),
+              joined(ffmpegPictures(first, 64, 48)).left(7 * 64 * 48 * 3));
     prompts.files.push_back(path(QStringLiteral("parts.avi")));
     w->SpeedButtonDividir->click();
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("parts01.avi"))));
+    EXPECT_TRUE(prompts.texts(QStringLiteral("error")).isEmpty());
+
+    // Only the film without sound left: the box is disabled.
+    prompts.fileLists.push_back(QStringList{middle});
+    w->SpeedButtonAdicionar->click();
+    select(w, 0);
+    w->SpeedButtonRemove->click();
+    EXPECT_EQ(w->Captions(), QStringList{middle});
+    EXPECT_FALSE(w->CheckBoxSom->isEnabled());
+    EXPECT_FALSE(w->CheckBoxSom->isChecked());
 
     // An empty list joins nothing.
     select(w, 0);

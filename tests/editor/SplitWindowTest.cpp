@@ -11,6 +11,7 @@
 #include "editor/TImagemQuadro.h"
 #include "editor/TSpinEdit.h"
 #include "editor/TjanTracker.h"
+#include "platform/vfw/CompressorChooser.h"
 #include "shared/BmpFile.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FilmMaker.h"
@@ -19,6 +20,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -337,6 +339,17 @@ TEST_F(SplitWindow, BadFilesAndAFilmOfOneFrame) {
     EXPECT_EQ(w->SpinEditFrameAtual->MaxValue(), 1);
     EXPECT_EQ(w->TrackerVideo->Minimum(), 0);
     EXPECT_EQ(w->TrackerVideo->Maximum(), 1);
+    // A click at the slider's 0 shows the one frame, and so do later clicks: nothing is fetched
+    // below the first frame (which would close the engine's reader).
+    const QImage only = shown(w);
+    ASSERT_EQ(only.width(), 64);
+    w->TrackerVideo->grab();
+    for (int value : {0, 1, 0}) {
+        mouse(w->TrackerVideo, QEvent::MouseButtonPress, value, false);
+        mouse(w->TrackerVideo, QEvent::MouseButtonRelease, value, false);
+        EXPECT_EQ(shown(w), only) << value;
+        EXPECT_EQ(w->SpinEditFrameAtual->Value(), 1);
+    }
     const QString target = path(QStringLiteral("onepart.avi"));
     prompts.files.push_back(target);
     w->SpeedButtonDividir->click();
@@ -380,6 +393,10 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
     const QString film = makeFilm(dir, QStringLiteral("sound.avi"), recipe);
     const QByteArray source = joined(ffmpegPictures(film, 64, 48));
     const qsizetype frameBytes = 64 * 48 * 3;
+    // Another film window, whose commands wait for the first window's command.
+    TFormSplit* other = openWindow();
+    ASSERT_NE(other, nullptr);
+    load(other, film);
     TFormSplit* w = openWindow();
     ASSERT_NE(w, nullptr);
     load(w, film);
@@ -390,7 +407,8 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
     form->StatusBar->SetPanelText(2, QStringLiteral("ready"));
 
     // While the command runs (inside its progress events): the busy text shows, a second command
-    // is ignored and closing the window waits.
+    // (of this window or of another film window) is refused with the reason in the status bar,
+    // and closing the window waits.
     QStringList busyTexts;
     size_t askedBefore = 0;
     bool closedDuring = false;
@@ -403,7 +421,11 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
         busyTexts.append(form->StatusText(2));
         askedBefore = prompts.asked.size();
         w->SpeedButtonApagar->click();
+        other->SpeedButtonCrairNovo->click();
+        other->SpeedButtonDividir->click();
         EXPECT_EQ(prompts.asked.size(), askedBefore);
+        EXPECT_EQ(other->StatusBar->Panel(1).Text,
+                  QStringLiteral("Another film command is running: wait until it ends."));
         w->close();
         closedDuring = !window.isNull() && window->isVisible();
     });
@@ -453,10 +475,88 @@ TEST_F(SplitWindow, FilmCommandsWriteTheRangeTheRestAndThePartsWithTheirSound) {
                   source.mid((k - 1) * 10 * frameBytes, 10 * frameBytes))
             << k;
     }
-    // A cancelled target dialog writes nothing and leaves the status text alone.
+    // A range typed past the film's end is cut to it at the command (the boxes keep the typed
+    // text, since the buttons take no focus): frames 26 to 30.
+    w->SpinEditSelecaoInicial->setText(QStringLiteral("26"));
+    w->SpinEditSelecaoFinal->setText(QStringLiteral("500"));
+    const QString tail = path(QStringLiteral("tail.avi"));
+    prompts.files.push_back(tail);
+    w->SpeedButtonCrairNovo->click();
+    EXPECT_EQ(probeFrameCount(tail), 5);
+    expectSoundOfFrames(tail, 5);
+    EXPECT_EQ(joined(ffmpegPictures(tail, 64, 48)), source.mid(25 * frameBytes));
+    EXPECT_TRUE(prompts.texts(QStringLiteral("error")).isEmpty());
+
+    // A cancel writes nothing, shows nothing and leaves the status text alone: the target dialog,
+    // and the compressor dialog with "Manter Som" ticked.
+    const QStringList written = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     prompts.files.push_back(std::nullopt);
     w->SpeedButtonCrairNovo->click();
     EXPECT_EQ(form->StatusText(2), QStringLiteral("ready"));
+    ASSERT_TRUE(w->CheckBoxSom->isChecked());
+    {
+        qdx::vfw::PresetCompressorChooser cancelling;
+        cancelling.setCancel(true);
+        qdx::vfw::CompressorChooser* previous = qdx::vfw::setCompressorChooser(&cancelling);
+        for (QPushButton* b :
+             {w->SpeedButtonCrairNovo, w->SpeedButtonApagar, w->SpeedButtonDividir}) {
+            prompts.files.push_back(path(QStringLiteral("cancelled.avi")));
+            b->click();
+        }
+        qdx::vfw::setCompressorChooser(previous);
+        EXPECT_EQ(cancelling.timesAsked(), 3);
+    }
+    EXPECT_TRUE(prompts.texts(QStringLiteral("error")).isEmpty());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), written);
+    EXPECT_EQ(form->StatusText(2), QStringLiteral("ready"));
+    EXPECT_EQ(w->EditTotalFrames->text(), QStringLiteral("30"));
+
+    // A failure shows the engine's reason, naming the film: a target that a folder holds.
+    const QString folder = path(QStringLiteral("folder.avi"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    // The error box's new texts, after a step.
+    qsizetype seen = prompts.texts(QStringLiteral("error")).size();
+    auto newErrors = [&] {
+        const QStringList errors = prompts.texts(QStringLiteral("error"));
+        const QStringList added = errors.mid(seen);
+        seen = errors.size();
+        return added;
+    };
+    prompts.files.push_back(folder);
+    w->SpeedButtonCrairNovo->click();
+    QStringList errors = newErrors();
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_TRUE(!errors.isEmpty() && errors.first().contains(folder))
+        << errors.join(u'|').toStdString();
+    EXPECT_EQ(form->StatusText(2), QStringLiteral("ready"));
+
+    // A command that writes over the loaded film loads it again: frame count, slider and sizes.
+    const QString take = path(QStringLiteral("take01.avi"));
+    ASSERT_TRUE(QFile::copy(film, take));
+    load(w, take);
+    w->SpinEditSelecaoInicial->setText(QStringLiteral("1"));
+    w->SpinEditSelecaoFinal->setText(QStringLiteral("10"));
+    prompts.files.push_back(take);
+    w->SpeedButtonApagar->click();
+    EXPECT_EQ(probeFrameCount(take), 20);
+    EXPECT_EQ(w->EditTotalFrames->text(), QStringLiteral("20"));
+    EXPECT_EQ(w->TrackerVideo->Maximum(), 20);
+    EXPECT_EQ(w->TamanhoFilme, QFileInfo(take).size());
+    EXPECT_EQ(w->SpinEditTamanhoPartes->MaxValue(), QFileInfo(take).size());
+    EXPECT_EQ(shown(w), ffmpegFrame(source, 10, 64, 48));
+
+    // A split whose first part would be the loaded film itself is refused, naming the clash, and
+    // writes nothing.
+    const QByteArray taken = readAll(take);
+    key(w->SpinEditNumeroPartes, Qt::Key_Up);
+    prompts.files.push_back(path(QStringLiteral("take.avi")));
+    w->SpeedButtonDividir->click();
+    errors = newErrors();
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_TRUE(!errors.isEmpty() && errors.first().contains(take))
+        << errors.join(u'|').toStdString();
+    EXPECT_EQ(readAll(take), taken);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("take02.avi"))));
 }
 
 TEST_F(SplitWindow, TheMainWindowClosesOnlyAfterTheRunningFilmCommand) {

@@ -93,6 +93,16 @@ int filmResult(const QString& target, const FileIdentity& before, int frames) {
     return kSuccess;
 }
 
+// An editing operation that wrote nothing says why: the engine's reason, or the cancel.
+bool outcomeWritten(const FilmOutcome& outcome) {
+    if (outcome.succeeded())
+        return true;
+    QString reason = outcome.reason;
+    reason.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    printError(outcome.failed() ? reason : QStringLiteral("the operation was cancelled"));
+    return false;
+}
+
 // The frames of a film, first and last; false (with the reason said) when it cannot be read.
 bool filmFrames(TAviCapture& engine, const QString& film, int& first, int& last) {
     if (engine.GetFrameRange(film, first, last))
@@ -235,10 +245,11 @@ static int rangeCommand(const char* name, const QStringList& words, bool copy) {
         }
         int selected = last - first + 1;
         const FileIdentity before = identityOf(target);
-        if (copy)
-            engine.CopySelection(options.sound(), first, last, source, target);
-        else
-            engine.RemoveSelection(options.sound(), first, last, source, target);
+        const FilmOutcome outcome =
+            copy ? engine.CopySelection(options.sound(), first, last, source, target)
+                 : engine.RemoveSelection(options.sound(), first, last, source, target);
+        if (!outcomeWritten(outcome))
+            return kFailure;
         // A stream copy that could not cut exactly says which frames it took.
         if (const auto range = engine.StreamCopyRange())
             selected = range->second - range->first + 1;
@@ -278,7 +289,8 @@ int splitCommand(const QStringList& words) {
         std::vector<FileIdentity> before;
         for (int k = 1; k <= parts; ++k)
             before.push_back(identityOf(TAviCapture::SplitPartName(target, k)));
-        engine.SplitFilm(options.sound(), first, last, parts, source, target);
+        if (!outcomeWritten(engine.SplitFilm(options.sound(), first, last, parts, source, target)))
+            return kFailure;
         // The parts share the frames out as the engine does: the first ones take one more.
         const int frames = last - first + 1;
         int result = kSuccess;
@@ -321,7 +333,8 @@ int joinCommand(const QStringList& words) {
             total += probe.Frames;
         }
         const FileIdentity before = identityOf(target);
-        engine.JoinFilms(options.sound(), films, target, total);
+        if (!outcomeWritten(engine.JoinFilms(options.sound(), films, target, total)))
+            return kFailure;
         return filmResult(target, before, total);
     });
 }
