@@ -226,7 +226,14 @@ void TFormPrincipal::Faleconosco1Click(QObject*) {
 }
 
 void TFormPrincipal::AjudadoQuadrix1Click(QObject*) {
-    WinHelp(this, HelpFile, HELP_CONTENTS, 0);
+    // A child window with a help topic of its own (the split and join windows) opens it; any
+    // other opens the contents.
+    const QMdiSubWindow* active = MdiArea->activeSubWindow();
+    const int context = active ? active->property("HelpContext").toInt() : 0;
+    if (context > 0)
+        WinHelp(this, HelpFile, HELP_CONTEXT, context);
+    else
+        WinHelp(this, HelpFile, HELP_CONTENTS, 0);
 }
 
 void TFormPrincipal::HotKeyManagerHotKeyPressed(uint16_t, uint16_t Index) {

@@ -4,6 +4,10 @@
 #include "platform/core/ReplaceableFile.h"
 
 #include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -21,10 +25,15 @@ FilmTarget::FilmTarget(const QString& target)
     : m_target(replaceableTarget(target)), m_partial(m_target) {}
 
 void FilmTarget::requireReplaceable(const QString& target) {
-    if (!qdx::mayReplaceFile(qdx::replacedFilePath(target)))
-        throw qdx::Exception(
-            QStringLiteral("Cannot write %1: the film there is read-only or not a file.")
-                .arg(QDir::toNativeSeparators(target)));
+    const QString replaced = qdx::replacedFilePath(target);
+    if (qdx::mayReplaceFile(replaced))
+        return;
+    const QFileInfo info(replaced);
+    const QString reason = info.isDir()    ? QString::fromLocal8Bit(std::strerror(EISDIR))
+                           : info.isFile() ? QStringLiteral("the film there is read-only")
+                                           : QStringLiteral("what is there is not a file");
+    throw qdx::Exception(
+        QStringLiteral("Cannot write %1: %2.").arg(QDir::toNativeSeparators(target), reason));
 }
 
 bool FilmTarget::finish(PAVIFILE file) {

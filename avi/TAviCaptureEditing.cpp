@@ -4,7 +4,11 @@
 
 #include "avi/TAviCapture.h"
 
+#include "avi/FilmTarget.h"
+#include "platform/core/Exception.h"
 #include "platform/core/WorkFileLock.h"
+
+#include <optional>
 
 namespace {
 
@@ -27,6 +31,16 @@ struct SoundWork {
     SoundWork& operator=(const SoundWork&) = delete;
 };
 
+// A target that may not be replaced (a read-only film) is refused before any work starts.
+std::optional<FilmOutcome> refusedTarget(const QString& target) {
+    try {
+        FilmTarget::requireReplaceable(target);
+    } catch (const qdx::Exception& e) {
+        return FilmOutcome{FilmOutcome::Failed, e.Message()};
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 // Every step writes its target under a temporary name and renames it into place only when it is
@@ -37,6 +51,8 @@ struct SoundWork {
 FilmOutcome TAviCapture::CopySelection(bool keepSound, int first, int last, const QString& source,
                                        const QString& target) {
     beginOperation();
+    if (const auto refused = refusedTarget(target))
+        return *refused;
     if (!keepSound)
         return outcomeOf(ExtractFrames(first, last, source, target), target);
     SoundWork work;
@@ -69,6 +85,8 @@ FilmOutcome TAviCapture::CopySelection(bool keepSound, int first, int last, cons
 FilmOutcome TAviCapture::RemoveSelection(bool keepSound, int first, int last, const QString& source,
                                          const QString& target) {
     beginOperation();
+    if (const auto refused = refusedTarget(target))
+        return *refused;
     if (!keepSound)
         return outcomeOf(ExcludeFrames(first, last, source, target), target);
     SoundWork work;
@@ -109,6 +127,8 @@ FilmOutcome TAviCapture::SplitFilm(bool keepSound, int first, int last, int part
                                    "dividido; escolha outro nome de destino.")
                             .arg(k) +
                         QLatin1Char('\r') + QStringLiteral("Arquivo: ") + part};
+        if (const auto refused = refusedTarget(part))
+            return *refused;
     }
     const int frames = last - first + 1;
     const int each = frames / parts;
@@ -128,6 +148,8 @@ FilmOutcome TAviCapture::SplitFilm(bool keepSound, int first, int last, int part
 FilmOutcome TAviCapture::JoinFilms(bool keepSound, const QStringList& films, const QString& target,
                                    int total) {
     beginOperation();
+    if (const auto refused = refusedTarget(target))
+        return *refused;
     if (!keepSound)
         return outcomeOf(ConcatenateFrames(films, target, total), target);
     SoundWork work;

@@ -45,6 +45,8 @@ QCollator nameOrder() {
 TFormJoin::TFormJoin(EditorHost* host, QWidget* parent) : TVisualizadorFilme(host, parent) {
     setWindowTitle(TituloJanela());
     setWindowIcon(QIcon());
+    // F1 in the window opens its own help topic (the main window's Help command reads it).
+    setProperty("HelpContext", 900);
 
     CheckBoxSom->setText(QStringLiteral("Gerar arquivos com som."));
     CheckBoxSom->setAccessibleName(CheckBoxSom->text());

@@ -21,6 +21,8 @@
 TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(host, parent) {
     setWindowTitle(TituloJanela());
     setWindowIcon(QIcon());
+    // F1 in the window opens its own help topic (the main window's Help command reads it).
+    setProperty("HelpContext", 1000);
 
     SpeedButton3 = BotaoComando("SpeedButton3", QStringLiteral("Select Archive"), QString());
     SpeedButtonFechar = BotaoComando("SpeedButtonFechar", QStringLiteral("Close AVI"), QString());

@@ -370,6 +370,17 @@ TEST_F(MainWindow, HelpShowsTheContentsAndTheHookPassesContextPopUps) {
     callHelp = true;
     EXPECT_TRUE(form->ApplicationHelp(HELP_CONTEXT, 4, callHelp));
     EXPECT_TRUE(callHelp);
+    // The Help command (F1) in the split and join windows opens their own topics.
+    for (const auto& [command, anchor] :
+         {std::pair{form->AviSplit1, QStringLiteral("context-1000")},
+          std::pair{form->ToolsJoin1, QStringLiteral("context-900")}}) {
+        command->trigger();
+        QCoreApplication::processEvents();
+        ASSERT_NE(form->MdiArea->activeSubWindow(), nullptr);
+        form->AjudadoQuadrix1->trigger(); // its shortcut is F1
+        EXPECT_EQ(helpWindow()->CurrentAnchor(), anchor);
+        form->MdiArea->closeAllSubWindows();
+    }
     WinHelp(nullptr, QString(), HELP_QUIT, 0);
     // The installed program looks for its help file beside itself.
     recreate();
