@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDataStream>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,6 +28,8 @@ namespace {
 constexpr char kAccepted = 'A';
 // A command line is short; anything longer is not one of ours.
 constexpr qint64 kMaxMessage = 64 * 1024;
+// What an answer is given to reach its sender before the sender stops waiting, in milliseconds.
+constexpr qint64 kAnswerTime = 100;
 
 } // namespace
 
@@ -124,9 +127,16 @@ void SingleInstance::acceptConnections() {
             QDataStream in(socket);
             in.startTransaction();
             QStringList arguments;
-            in >> arguments;
+            qint64 deadline = 0;
+            in >> arguments >> deadline;
             if (!in.commitTransaction())
                 return; // the rest is still on its way
+            if (QDateTime::currentMSecsSinceEpoch() + kAnswerTime >= deadline) {
+                // Its sender has given up waiting (or will before the answer reaches it) and
+                // tells the user that this recorder does not answer: nothing may start after all.
+                socket->abort();
+                return;
+            }
             // Answer first: the command may open a dialog, and the sender must not wait for it.
             socket->write(&kAccepted, 1);
             socket->flush();
@@ -146,7 +156,9 @@ bool SingleInstance::sendToPrimary(const QStringList& arguments, int timeoutMs) 
         if (socket.waitForConnected(qMax(1, int(timeoutMs - clock.elapsed())))) {
             QByteArray message;
             QDataStream out(&message, QIODevice::WriteOnly);
-            out << arguments;
+            // With the moment the sender stops waiting: a command read later is stale.
+            out << arguments
+                << qint64(QDateTime::currentMSecsSinceEpoch() + timeoutMs - clock.elapsed());
             socket.write(message);
             if (!socket.waitForBytesWritten(qMax(1, int(timeoutMs - clock.elapsed()))))
                 return false;

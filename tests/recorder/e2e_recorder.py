@@ -12,7 +12,8 @@ ffmpeg.
    Video1.avi is left as it was); a second press while it records starts no second recorder and
    writes no second film.
 4. A running recorder that hangs: a later QDXCapture, its DISPLAY spelled with the screen number,
-   shows an error box naming the running recorder's process, and ends with a failure.
+   shows an error box naming the running recorder's process, and ends with a failure; woken, the
+   running recorder does not start the recording after all.
 """
 
 import os
@@ -219,9 +220,12 @@ class RecorderEndToEnd(e2e.TestCase):
             session.press(session.find(box, "push button", named("OK")))
             self.assertEqual(later.wait(20), 1)
         finally:
-            # Woken, it would carry out the "play" still waiting in its socket.
-            os.kill(hung.pid, signal.SIGKILL)
-            hung.wait(10)
+            os.kill(hung.pid, signal.SIGCONT)
+        # Woken, it drops the "play" its sender gave up on: the user was told nothing starts.
+        record = self.recorder_button(hung, "Record")
+        time.sleep(3.0)
+        self.assertTrue(self.enabled(record))
+        hung.stop()
         self.assertEqual([f for f in os.listdir(third) if f.endswith(".avi")], [])
 
 
