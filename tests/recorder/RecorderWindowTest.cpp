@@ -1,7 +1,8 @@
 // The recorder window offscreen, recording a fake screen in real time at 10 frames per second:
 // the table of states, the film names, the caption, the outcomes of Stop with and without
-// compression, a film that cannot be created, the command line, closing during a recording, and
-// the single-instance link between two recorders.
+// compression, a film that cannot be created and a screen that cannot be copied, the command line,
+// closing during a recording, the move across file systems, and the single-instance link between
+// two recorders.
 
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
