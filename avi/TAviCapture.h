@@ -152,10 +152,12 @@ public:
     void StopRecording();
     // The bitmap queue, source of tcBitmap recordings.
     std::vector<std::unique_ptr<TBitmap>>& Bitmaps() { return m_bitmaps; }
-    // The recording temp file: the application folder, NewTempName and ".avi".
+    // The recording temp file: the application folder, NewTempName and ".avi". Named at
+    // construction for the first recording; every later recording that compresses gets a new one
+    // (StartRecording), so the work file of an earlier recording is never written over.
     const QString& RecordingTempFile() const { return m_recordingTempFile; }
-    // The caller has moved the recording temp file to its film (or removed it): the work-file lock
-    // no longer belongs on it. The next recording into the temp file locks it anew.
+    // The caller has moved the recording temp file to its film (or removed it, or kept it with
+    // WorkFileLock::keepRecording): the work-file lock no longer belongs on it.
     void ReleaseRecordingTempFile();
     // The screen the recording copies (the X server's primary monitor unless replaced: tests
     // give a fake screen).
@@ -228,8 +230,10 @@ private:
     std::atomic<bool> m_recording{false};
     std::vector<std::unique_ptr<TBitmap>> m_bitmaps;
     QString m_recordingTempFile;
-    // Held from the first recording into the temp file until the component goes, so that the
-    // clean-up of temporary files leaves the recording (and its later compression) alone.
+    bool m_recordingTempUsed = false; // a recording has written into m_recordingTempFile
+    // Held from the recording into the temp file until the caller releases it (or the component
+    // goes), so that the clean-up of temporary files leaves the recording (and its later
+    // compression) alone.
     qdx::WorkFileLock m_recordingLock;
     std::unique_ptr<TThreadCaptura> m_thread;
     std::shared_ptr<qdx::x11::ScreenSource> m_screenSource;

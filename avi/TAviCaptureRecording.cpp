@@ -3,10 +3,9 @@
 #include "avi/TAviCapture.h"
 
 #include "avi/TThreadCaptura.h"
+#include "platform/core/AppFolder.h"
 #include "platform/core/Clock.h"
 #include "platform/x11/ScreenGrabber.h"
-
-#include <QFileInfo>
 
 void TAviCapture::SetScreenSource(std::shared_ptr<qdx::x11::ScreenSource> source) {
     m_screenSource = std::move(source);
@@ -18,11 +17,15 @@ void TAviCapture::SetClock(std::shared_ptr<qdx::Clock> clock) {
 
 void TAviCapture::StartRecording() {
     m_paused = false;
-    // Locked again when the caller has moved or removed the previous recording's work file: the
-    // old lock went with that file.
-    if (PermitirCompactacao &&
-        (!m_recordingLock.locked() || !QFileInfo::exists(m_recordingTempFile)))
+    if (PermitirCompactacao) {
+        // Every recording has a work file of its own: one that an earlier recording used may
+        // still hold that recording (its moves failed, and the user was told where it is), and
+        // creating the film would truncate it. The name given at construction serves the first.
+        if (m_recordingTempUsed)
+            m_recordingTempFile = qdx::applicationFolder() + NewTempName() + QStringLiteral(".avi");
+        m_recordingTempUsed = true;
         m_recordingLock = qdx::WorkFileLock(m_recordingTempFile);
+    }
     // The previous recording's thread has ended (StopRecording waited for it); let it go.
     m_thread.reset();
     if (!m_clock)

@@ -4,13 +4,29 @@
 #include "platform/core/Exception.h"
 #include "platform/x11/ScreenGrabber.h"
 
+#include <QFile>
+
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 // How often the recording's indexes and headers reach the disk, so a killed recorder leaves a
 // film that opens up to its last few seconds.
 constexpr auto kFlushInterval = std::chrono::seconds(2);
+
+// The reason of a failure as the user is told it: the engine's own text, or a library's.
+QString failureReason(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const qdx::Exception& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QString();
+    }
+}
 
 } // namespace
 
@@ -50,13 +66,17 @@ QString TThreadCaptura::Error() const {
 }
 
 void TThreadCaptura::Execute() {
-    // Any failure that leaves the recording is replaced by one message, kept for the owner.
+    // Any failure that leaves the recording is replaced by one message, kept for the owner, with
+    // its reason on a line of its own.
     try {
+        // The first frame comes before the film: a screen that cannot be copied touches no file.
+        std::unique_ptr<TBitmap> first = FirstFrameBitmap();
         OpenRecordingFile();
         bool resultao = false;
         try {
-            if (CreateRecordingStream())
-                RecordingLoop();
+            CreateRecordingStream(*first);
+            first.reset();
+            RecordingLoop();
             m_owner.releaseDibBuffers();
             resultao = CloseRecording();
         } catch (...) {
@@ -67,8 +87,19 @@ void TThreadCaptura::Execute() {
         if (m_owner.OnStop)
             m_owner.OnStop(resultao);
     } catch (...) {
+        // A film without a single frame is no recording: it does not stay to look like one. The
+        // target goes only once this thread has created it; the work file is the engine's own.
+        if (!m_frameWritten) {
+            if (!m_target.isEmpty())
+                QFile::remove(m_target);
+            if (m_owner.PermitirCompactacao)
+                QFile::remove(m_owner.RecordingTempFile());
+        }
         QString message = QStringLiteral("Ocorreu um erro durante a criação do vídeo. ") +
                           QLatin1Char('\r') + QStringLiteral("Feche o programa e reinicie.");
+        const QString reason = failureReason(std::current_exception());
+        if (!reason.isEmpty())
+            message += QLatin1Char('\r') + reason;
         {
             std::lock_guard lock(m_mutex);
             m_error = message;
@@ -93,49 +124,59 @@ void TThreadCaptura::OpenRecordingFile() {
         AVIFileExit();
         throw qdx::Exception(QStringLiteral("Falha ao criar/abir arquivo AVI."));
     }
+    m_target = target;
 }
 
-bool TThreadCaptura::CreateRecordingStream() {
-    try {
-        m_header = AVISTREAMINFO();
-        m_header.fccType = streamtypeVIDEO;
-        m_header.fccHandler = 0;
-        m_header.dwScale = DWORD(m_owner.Scale);
-        m_header.dwRate = DWORD(m_owner.Rate);
-        if (m_owner.TipoCaptura == tcBitmap) {
-            const auto& queue = m_owner.Bitmaps();
-            for (size_t i = 0; i < queue.size(); ++i)
-                if (!queue[i])
-                    throw qdx::Exception(QStringLiteral("Bitmaps[") + QString::number(i) +
-                                         QStringLiteral("] is not a TBitmap"));
-        }
-        std::unique_ptr<TBitmap> first = NextFrameBitmap();
+std::unique_ptr<TBitmap> TThreadCaptura::FirstFrameBitmap() {
+    if (m_owner.TipoCaptura == tcBitmap) {
+        const auto& queue = m_owner.Bitmaps();
+        for (size_t i = 0; i < queue.size(); ++i)
+            if (!queue[i])
+                throw qdx::Exception(QStringLiteral("Bitmaps[") + QString::number(i) +
+                                     QStringLiteral("] is not a TBitmap"));
+        std::unique_ptr<TBitmap> first = takeQueuedBitmap();
         if (!first)
-            return false;
-        m_owner.allocateDibBuffers(*first, first->PixelFormat());
-        m_owner.ReadDibBits(*first, nullptr, first->PixelFormat(), m_owner.m_dibBits.data(),
-                            m_owner.m_dibHeader.data());
-        BITMAPINFOHEADER dib;
-        std::memcpy(&dib, m_owner.m_dibHeader.data(), sizeof dib);
-        m_frameWidth = dib.biWidth;
-        m_frameHeight = dib.biHeight;
-        m_header.dwSuggestedBufferSize = dib.biSizeImage;
-        m_header.rcFrame.right = dib.biWidth;
-        m_header.rcFrame.bottom = dib.biHeight;
-        if (AVIFileCreateStream(m_file, &m_stream, &m_header) != AVIERR_OK) {
-            m_stream = nullptr;
-            return false;
-        }
-        if (AVIStreamSetFormat(m_stream, 0, m_owner.m_dibHeader.data(),
-                               LONG(m_owner.m_dibHeader.size())) != AVIERR_OK)
-            return false;
-        const int length = WriteRecordedFrame(0, *first);
-        if (m_owner.OnCapturing)
-            m_owner.OnCapturing(length, &m_owner);
-        return true;
-    } catch (...) {
-        return false;
+            throw qdx::Exception(QStringLiteral("Não há quadros para gravar."));
+        return first;
     }
+    // Unlike the later copies, a failed first copy ends the recording, with its reason.
+    if (!m_screen)
+        m_screen = std::make_shared<qdx::x11::ScreenGrabber>();
+    auto first = std::make_unique<TBitmap>(m_screen->grab(m_owner.PixelFormat));
+    if (first->Empty())
+        throw qdx::Exception(QStringLiteral("Não foi possível copiar a tela."));
+    return first;
+}
+
+void TThreadCaptura::CreateRecordingStream(const TBitmap& first) {
+    m_header = AVISTREAMINFO();
+    m_header.fccType = streamtypeVIDEO;
+    m_header.fccHandler = 0;
+    m_header.dwScale = DWORD(m_owner.Scale);
+    m_header.dwRate = DWORD(m_owner.Rate);
+    m_owner.allocateDibBuffers(first, first.PixelFormat());
+    if (!m_owner.ReadDibBits(first, nullptr, first.PixelFormat(), m_owner.m_dibBits.data(),
+                             m_owner.m_dibHeader.data()))
+        throw qdx::Exception(QStringLiteral("Não foi possível converter o quadro da tela."));
+    BITMAPINFOHEADER dib;
+    std::memcpy(&dib, m_owner.m_dibHeader.data(), sizeof dib);
+    m_frameWidth = dib.biWidth;
+    m_frameHeight = dib.biHeight;
+    m_header.dwSuggestedBufferSize = dib.biSizeImage;
+    m_header.rcFrame.right = dib.biWidth;
+    m_header.rcFrame.bottom = dib.biHeight;
+    if (AVIFileCreateStream(m_file, &m_stream, &m_header) != AVIERR_OK) {
+        m_stream = nullptr;
+        throw qdx::Exception(QStringLiteral("Falha ao criar o fluxo de vídeo."));
+    }
+    if (AVIStreamSetFormat(m_stream, 0, m_owner.m_dibHeader.data(),
+                           LONG(m_owner.m_dibHeader.size())) != AVIERR_OK)
+        throw qdx::Exception(QStringLiteral("Falha ao definir o formato do vídeo."));
+    const int length = WriteRecordedFrame(0, first);
+    if (!m_frameWritten)
+        throw qdx::Exception(QStringLiteral("Falha ao gravar o primeiro quadro."));
+    if (m_owner.OnCapturing)
+        m_owner.OnCapturing(length, &m_owner);
 }
 
 void TThreadCaptura::RecordingLoop() {
@@ -230,8 +271,10 @@ int TThreadCaptura::WriteRecordedFrame(int position, const TBitmap& bitmap) {
         if (!m_owner.ReadDibBits(*frame, nullptr, frame->PixelFormat(), m_owner.m_dibBits.data(),
                                  m_owner.m_dibHeader.data()))
             return m_lastLength;
-        AVIStreamWrite(m_stream, position, 1, m_owner.m_dibBits.data(),
-                       LONG(m_owner.m_dibBits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
+        if (AVIStreamWrite(m_stream, position, 1, m_owner.m_dibBits.data(),
+                           LONG(m_owner.m_dibBits.size()), AVIIF_KEYFRAME, nullptr,
+                           nullptr) == AVIERR_OK)
+            m_frameWritten = true;
         m_lastLength = AVIStreamSampleToTime(m_stream, AVIStreamLength(m_stream));
         return m_lastLength;
     } catch (...) {
@@ -261,10 +304,4 @@ std::unique_ptr<TBitmap> TThreadCaptura::takeQueuedBitmap() {
     if (queue.empty())
         Terminate();
     return bitmap;
-}
-
-std::unique_ptr<TBitmap> TThreadCaptura::NextFrameBitmap() {
-    if (m_owner.TipoCaptura == tcTela)
-        return GrabScreen();
-    return takeQueuedBitmap();
 }

@@ -44,13 +44,15 @@ public:
 private:
     void Execute();
     void OpenRecordingFile();
-    bool CreateRecordingStream();
+    // The first frame of the recording; throws when there is none (the screen cannot be copied).
+    std::unique_ptr<TBitmap> FirstFrameBitmap();
+    // Creates the stream and writes the first frame into it; throws when either fails.
+    void CreateRecordingStream(const TBitmap& first);
     void RecordingLoop();
     bool CloseRecording();
     // Writes the bitmap at a position; gives the film's length in milliseconds.
     int WriteRecordedFrame(int position, const TBitmap& bitmap);
     std::unique_ptr<TBitmap> GrabScreen();
-    std::unique_ptr<TBitmap> NextFrameBitmap();
     std::unique_ptr<TBitmap> takeQueuedBitmap();
 
     TAviCapture& m_owner;
@@ -58,6 +60,8 @@ private:
     std::shared_ptr<qdx::Clock> m_clock;
 
     // The output file, the recording stream and its header, owned by the thread while it runs.
+    QString m_target; // the file the recording writes, once created
+    bool m_frameWritten = false;
     PAVIFILE m_file = nullptr;
     PAVISTREAM m_stream = nullptr;
     AVISTREAMINFO m_header;

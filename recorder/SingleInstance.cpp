@@ -1,8 +1,15 @@
 #include "recorder/SingleInstance.h"
 
+#include "platform/core/AppFolder.h"
+#include "platform/core/Prompts.h"
+
+#include <QCoreApplication>
 #include <QDataStream>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -21,6 +28,8 @@ namespace {
 constexpr char kAccepted = 'A';
 // A command line is short; anything longer is not one of ours.
 constexpr qint64 kMaxMessage = 64 * 1024;
+// What an answer is given to reach its sender before the sender stops waiting, in milliseconds.
+constexpr qint64 kAnswerTime = 100;
 
 } // namespace
 
@@ -44,7 +53,19 @@ QString SingleInstance::sessionFolder() {
 }
 
 QString SingleInstance::sessionKey() {
+    // [host]:display[.screen]: the screen is not part of the session, and "unix" is the local
+    // host's other spelling.
     QString display = qEnvironmentVariable("DISPLAY");
+    const qsizetype colon = display.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        QString host = display.left(colon);
+        QString number = display.mid(colon + 1);
+        if (const qsizetype dot = number.indexOf(QLatin1Char('.')); dot >= 0)
+            number.truncate(dot);
+        if (host == QLatin1String("unix"))
+            host.clear();
+        display = host + QLatin1Char(':') + number;
+    }
     for (QChar& c : display)
         if (!c.isLetterOrNumber() && c != QLatin1Char('.'))
             c = QLatin1Char('_');
@@ -55,17 +76,20 @@ QString SingleInstance::socketPath() const {
     return QDir(m_folder).filePath(m_key + QStringLiteral(".socket"));
 }
 
+QString SingleInstance::lockPath() const {
+    return QDir(m_folder).filePath(m_key + QStringLiteral(".lock"));
+}
+
 bool SingleInstance::becomePrimary() {
     if (m_server)
         return true;
     QDir().mkpath(m_folder);
-    const QByteArray lockPath =
-        QFile::encodeName(QDir(m_folder).filePath(m_key + QStringLiteral(".lock")));
-    const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const QByteArray name = QFile::encodeName(lockPath());
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        m_error = QStringLiteral("cannot open %1: %2")
-                      .arg(QString::fromLocal8Bit(lockPath),
-                           QString::fromLocal8Bit(std::strerror(errno)));
+        m_error =
+            QStringLiteral("cannot open %1: %2")
+                .arg(QString::fromLocal8Bit(name), QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -73,6 +97,12 @@ bool SingleInstance::becomePrimary() {
         return false;
     }
     m_lockFd = fd;
+    // The lock file names the running recorder's process, for a later one that gets no answer.
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+    // Without it, only a later recorder's message misses the process id.
+    const bool named = ::ftruncate(fd, 0) == 0 &&
+                       ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) == pid.size();
+    Q_UNUSED(named);
     // The lock is ours, so a socket file left there belongs to a recorder that has ended.
     QLocalServer::removeServer(socketPath());
     m_server = new QLocalServer(this);
@@ -97,9 +127,16 @@ void SingleInstance::acceptConnections() {
             QDataStream in(socket);
             in.startTransaction();
             QStringList arguments;
-            in >> arguments;
+            qint64 deadline = 0;
+            in >> arguments >> deadline;
             if (!in.commitTransaction())
                 return; // the rest is still on its way
+            if (QDateTime::currentMSecsSinceEpoch() + kAnswerTime >= deadline) {
+                // Its sender has given up waiting (or will before the answer reaches it) and
+                // tells the user that this recorder does not answer: nothing may start after all.
+                socket->abort();
+                return;
+            }
             // Answer first: the command may open a dialog, and the sender must not wait for it.
             socket->write(&kAccepted, 1);
             socket->flush();
@@ -119,7 +156,9 @@ bool SingleInstance::sendToPrimary(const QStringList& arguments, int timeoutMs) 
         if (socket.waitForConnected(qMax(1, int(timeoutMs - clock.elapsed())))) {
             QByteArray message;
             QDataStream out(&message, QIODevice::WriteOnly);
-            out << arguments;
+            // With the moment the sender stops waiting: a command read later is stale.
+            out << arguments
+                << qint64(QDateTime::currentMSecsSinceEpoch() + timeoutMs - clock.elapsed());
             socket.write(message);
             if (!socket.waitForBytesWritten(qMax(1, int(timeoutMs - clock.elapsed()))))
                 return false;
@@ -133,4 +172,47 @@ bool SingleInstance::sendToPrimary(const QStringList& arguments, int timeoutMs) 
             return false;
         QThread::msleep(50);
     }
+}
+
+qint64 SingleInstance::primaryProcess() const {
+    QFile file(lockPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    bool ok = false;
+    const qint64 pid = file.read(32).trimmed().toLongLong(&ok);
+    return ok && pid > 0 ? pid : 0;
+}
+
+QString SingleInstance::unansweredText() const {
+    const qint64 pid = primaryProcess();
+    if (pid == 0)
+        return QStringLiteral("The recorder that is running does not answer; no recording can "
+                              "start while it runs.");
+    // The program the process runs, as the process list shows it.
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    QString program;
+    if (cmdline.open(QIODevice::ReadOnly))
+        program = QFileInfo(QFile::decodeName(cmdline.readAll().split('\0').value(0))).fileName();
+    if (program.isEmpty())
+        program = QStringLiteral("QDXCapture");
+    return QStringLiteral("The recorder that is running (%1, process %2) does not answer; no "
+                          "recording can start while it runs.\rEnd that process (kill %2) and "
+                          "try again.")
+        .arg(program)
+        .arg(pid);
+}
+
+SingleInstance::Claim SingleInstance::claim(const QStringList& arguments, int timeoutMs) {
+    if (becomePrimary())
+        return Claim::Primary;
+    if (sendToPrimary(arguments, timeoutMs))
+        return Claim::HandedOver;
+    // The running recorder may just have ended.
+    if (becomePrimary())
+        return Claim::Primary;
+    QString text = unansweredText();
+    if (!m_error.isEmpty())
+        text += QStringLiteral("\r(%1)").arg(m_error);
+    qdx::prompts().error(qdx::applicationTitle(), text);
+    return Claim::Unanswered;
 }

@@ -20,7 +20,8 @@ public:
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // The folder and key of this user's session on this display: the per-user runtime folder, and
-    // "qdxcapture-" with the user id and the display.
+    // "qdxcapture-" with the user id and the display (host and display number: ":0", ":0.0" and
+    // "unix:0" are one session).
     static QString sessionFolder();
     static QString sessionKey();
 
@@ -31,8 +32,19 @@ public:
     // no recorder answered within the time.
     bool sendToPrimary(const QStringList& arguments, int timeoutMs = 5000);
 
+    enum class Claim { Primary, HandedOver, Unanswered };
+    // What a starting recorder does: become the running recorder, or hand the command line to the
+    // one running. When that one does not answer (hung, or not listening), the user is told so
+    // through the program's prompts, with the name and id of its process.
+    Claim claim(const QStringList& arguments, int timeoutMs = 5000);
+    // The process id the running recorder wrote into the lock file; 0 when unknown.
+    qint64 primaryProcess() const;
+    // The text shown when the running recorder does not answer.
+    QString unansweredText() const;
+
     QString error() const { return m_error; }
     QString socketPath() const;
+    QString lockPath() const;
 
 Q_SIGNALS:
     // A later QDXCapture's command line (its arguments without the program name).

@@ -2,6 +2,7 @@
 
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
+#include "platform/core/WorkFileLock.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/vfw/StreamCopy.h"
 #include "recorder/MoverArquivo.h"
@@ -288,12 +289,15 @@ std::optional<QString> TFormPrincipalCapture::pedirNomeVideo() {
             return std::nullopt;
         // Proposed again next time in this run.
         SaveDialogVideo.fileName = *chosen;
-        if (!QFileInfo::exists(*chosen) ||
-            qdx::prompts().question(
-                SaveDialogVideo.title,
-                QStringLiteral("%1 already exists.\rDo you want to replace it?").arg(*chosen)))
+        if (!QFileInfo::exists(*chosen) || perguntarSubstituir(*chosen))
             return chosen;
     }
+}
+
+bool TFormPrincipalCapture::perguntarSubstituir(const QString& film) {
+    return qdx::prompts().question(
+        SaveDialogVideo.title,
+        QStringLiteral("%1 already exists.\rDo you want to replace it?").arg(film));
 }
 
 void TFormPrincipalCapture::SpeedButtonGravarClick() {
@@ -319,13 +323,26 @@ void TFormPrincipalCapture::SpeedButtonGravarClick() {
     // An empty folder read from a hand-edited file means the application folder, not the root.
     const QString pasta =
         caminho_video_padrao.isEmpty() ? qdx::applicationFolder() : caminho_video_padrao;
-    const QString automatico = NomeVideoAutomatico(pasta, nome_arquivo_video_padrao, ContadorVideos,
-                                                   tipo_arquivo_video_padrao);
-    ++ContadorVideos;
+    // The counter starts at 1 in every run: names of films that exist (an earlier run's) are
+    // skipped, never written over.
+    QString automatico;
+    do {
+        automatico = NomeVideoAutomatico(pasta, nome_arquivo_video_padrao, ContadorVideos,
+                                         tipo_arquivo_video_padrao);
+        ++ContadorVideos;
+    } while (nome_arquivo_video_padrao.contains(QLatin1String("%1")) &&
+             QFileInfo::exists(automatico) && ContadorVideos < INT32_MAX);
     QString nome = automatico;
-    if (!salvar_automaticamente_video) {
+    // A pattern without a counter names one film: it is replaced only when the user says so, or
+    // the name dialog offers another.
+    if (!salvar_automaticamente_video || QFileInfo::exists(automatico)) {
         m_pedindoNome = true;
-        const std::optional<QString> chosen = pedirNomeVideo();
+        std::optional<QString> chosen = automatico;
+        if (!salvar_automaticamente_video || !perguntarSubstituir(automatico)) {
+            if (salvar_automaticamente_video)
+                SaveDialogVideo.fileName = automatico;
+            chosen = pedirNomeVideo();
+        }
         m_pedindoNome = false;
         if (!chosen)
             return;
@@ -407,9 +424,14 @@ QString TFormPrincipalCapture::guardarGravacao(const QString& gravacao, QString&
     else if (const QString resgate = NomeResgate(fileName);
              MoverArquivo(gravacao, resgate, ignored))
         kept = resgate; // under its temporary name the next clean-up would delete it
+    if (gravacao != AviCapture->RecordingTempFile())
+        return kept;
     // The work-file lock went with the file; the film under its name is the user's, not locked.
-    if (!kept.isEmpty() && gravacao == AviCapture->RecordingTempFile())
-        AviCapture->ReleaseRecordingTempFile();
+    // A recording that stays in its work file is marked, so that no clean-up ever deletes what
+    // the user is told is there, and left to the user.
+    if (kept.isEmpty())
+        qdx::WorkFileLock::keepRecording(gravacao);
+    AviCapture->ReleaseRecordingTempFile();
     return kept;
 }
 

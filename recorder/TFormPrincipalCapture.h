@@ -92,6 +92,8 @@ private:
     void trazerParaFrente();
     // The film name for a new recording: the automatic one, or the one the name dialog gives.
     std::optional<QString> pedirNomeVideo();
+    // The question before an existing film is replaced by a recording; true for Yes.
+    bool perguntarSubstituir(const QString& film);
     // Ends the recording thread while the window keeps serving deliveries from it.
     void pararGravacao();
     // The recording thread ended with an error while the window showed a recording.

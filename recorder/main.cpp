@@ -11,8 +11,6 @@
 #include "ui/QtPrompts.h"
 #include "ui/QuadrixApplication.h"
 
-#include <cstdio>
-
 int main(int argc, char** argv) {
     IniciarConfiguracoes();
 
@@ -25,23 +23,21 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
     const QStringList arguments = app.arguments().mid(1);
 
-    // Two recorders would count films from 1 each and write the same film at once.
-    SingleInstance instance(SingleInstance::sessionFolder(), SingleInstance::sessionKey());
-    if (!instance.becomePrimary()) {
-        if (instance.sendToPrimary(arguments))
-            return 0;
-        // The running recorder may just have ended.
-        if (!instance.becomePrimary()) {
-            std::fprintf(stderr, "QDXCapture: another recorder is running and did not answer%s\n",
-                         instance.error().isEmpty()
-                             ? ""
-                             : (": " + instance.error().toLocal8Bit()).constData());
-            return 1;
-        }
-    }
-
     qdx::ui::QtPrompts prompts;
     prompts.install();
+
+    // Two recorders would count films from 1 each and write the same film at once. A recorder
+    // that does not answer is named in a message box: this program is started detached, and
+    // nobody reads its standard error.
+    SingleInstance instance(SingleInstance::sessionFolder(), SingleInstance::sessionKey());
+    switch (instance.claim(arguments)) {
+    case SingleInstance::Claim::Primary:
+        break;
+    case SingleInstance::Claim::HandedOver:
+        return 0;
+    case SingleInstance::Claim::Unanswered:
+        return 1;
+    }
 
     TFormPrincipalCapture form(arguments);
     QObject::connect(&instance, &SingleInstance::commandReceived, &form,

@@ -156,6 +156,20 @@ bool WorkFileLock::removeIfUnused(const QString& path) {
     return removed;
 }
 
+bool WorkFileLock::keepRecording(const QString& path) {
+    const QByteArray name = nativeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return ::chmod(name.constData(), st.st_mode & 07555) == 0;
+}
+
+bool WorkFileLock::isKeptRecording(const QString& path) {
+    struct stat st {};
+    return ::lstat(nativeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           (st.st_mode & S_IWUSR) == 0;
+}
+
 bool WorkFileLock::replace(const QString& from, const QString& to) {
     const QByteArray source = nativeName(from);
     const QByteArray target = nativeName(to);

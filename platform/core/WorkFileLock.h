@@ -7,7 +7,8 @@
 // the open file description, so a lock held here conflicts with any other open of the same file,
 // in this process or in another running program of the application. The clean-up of temporary
 // files (ApagarTemporarios) deletes a work file only when it can take that lock itself without
-// waiting: a file some running program still uses is left alone.
+// waiting: a file some running program still uses is left alone, and so is a work file marked as
+// holding a recording the user was told about (keepRecording).
 
 #include <QString>
 
@@ -44,6 +45,12 @@ public:
     // Deletes a regular file that no open file description holds a lock on. False when it is in
     // use, is not a regular file or cannot be deleted.
     static bool removeIfUnused(const QString& path);
+    // Marks a work file as holding a finished recording that could not be put anywhere else (the
+    // user is told where it is): its write permissions go, and the clean-up of temporary files
+    // never deletes a work file so marked. False when the mode cannot be changed.
+    static bool keepRecording(const QString& path);
+    // Whether a work file carries that mark: a regular file its owner may not write.
+    static bool isKeptRecording(const QString& path);
     // Renames `from` over `to`. When this process holds a work-file lock on `to`, the lock moves
     // to the file renamed into place before the rename, so the name is never unlocked. False when
     // the rename fails (the lock stays where it was).

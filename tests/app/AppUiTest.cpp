@@ -205,10 +205,14 @@ TEST(ApagarTemporarios, DeletesOnlyWorkFilesNoProgramHolds) {
     qdx::WorkFileLock inUse = qdx::WorkFileLock::create(QStringLiteral(".avi"));
     ASSERT_TRUE(inUse.locked());
     ASSERT_TRUE(qdx::WorkFileLock::isWorkFileName(QFileInfo(inUse.path()).fileName()));
+    // A work file holding a recording the user was told about is kept, locked or not.
+    const QString recording = QStringLiteral("tmp_FEDCBA9876543210FEDCBA9876543210.avi");
+    ASSERT_TRUE(writeAll(dir.file(recording), "frames"));
+    ASSERT_TRUE(qdx::WorkFileLock::keepRecording(dir.file(recording)));
     ApagarTemporarios();
     QStringList left = QDir(dir.path()).entryList(QDir::Files);
     QStringList expected = others;
-    expected << QFileInfo(inUse.path()).fileName();
+    expected << QFileInfo(inUse.path()).fileName() << recording;
     left.sort();
     expected.sort();
     EXPECT_EQ(left, expected);

@@ -212,7 +212,7 @@ TEST_F(AviRecording, ATargetInAMissingFolderGivesNoFilmAndNoStop) {
     EXPECT_FALSE(QFileInfo::exists(engine.FileName));
     EXPECT_EQ(engine.RecordingError(),
               QStringLiteral("Ocorreu um erro durante a criação do vídeo. \rFeche o programa e "
-                             "reinicie."));
+                             "reinicie.\rFalha ao criar/abir arquivo AVI."));
 }
 
 TEST_F(AviRecording, CompressibleRecordingsGoToTheTemporaryFile) {
@@ -223,10 +223,23 @@ TEST_F(AviRecording, CompressibleRecordingsGoToTheTemporaryFile) {
     waitForFrames(3);
     engine.StopRecording();
     EXPECT_EQ(readAll(engine.FileName), QByteArray("keep me"));
-    EXPECT_GE(filmFrames(engine.RecordingTempFile()), 3);
+    const QString first = engine.RecordingTempFile();
+    const int firstFrames = filmFrames(first);
+    EXPECT_GE(firstFrames, 3);
     // The component holds the temp file's lock, so no clean-up deletes it before it is compressed.
-    EXPECT_FALSE(qdx::WorkFileLock::removeIfUnused(engine.RecordingTempFile()));
-    EXPECT_TRUE(QFileInfo::exists(engine.RecordingTempFile()));
+    EXPECT_FALSE(qdx::WorkFileLock::removeIfUnused(first));
+    EXPECT_TRUE(QFileInfo::exists(first));
+
+    // The next recording has a work file of its own: the first one's recording stays whole.
+    engine.ReleaseRecordingTempFile();
+    engine.StartRecording();
+    waitForFrames(5);
+    engine.StopRecording();
+    EXPECT_NE(engine.RecordingTempFile(), first);
+    EXPECT_TRUE(
+        qdx::WorkFileLock::isWorkFileName(QFileInfo(engine.RecordingTempFile()).fileName()));
+    EXPECT_EQ(filmFrames(first), firstFrames);
+    EXPECT_GE(filmFrames(engine.RecordingTempFile()), 2);
 }
 
 // A film that could not be written whole (here a file-size limit, as a full disk would) is a
@@ -254,13 +267,39 @@ TEST_F(AviRecording, AnExistingTargetIsReplaced) {
     EXPECT_GE(filmFrames(engine.FileName), 2);
 }
 
-TEST_F(AviRecording, FailedScreenCopiesWriteNothingButTheLoopGoesOn) {
+// A screen that cannot be copied (the first copy, the stream or its format) is a failed
+// recording with its reason, and leaves no film that looks like one: neither the target nor, when
+// compressing, the work file.
+TEST_F(AviRecording, AScreenThatCannotBeCopiedIsAnErrorAndLeavesNoFilm) {
+    std::vector<QString> reported;
+    engine.OnRecordingError = [&](const QString& message) {
+        reported.push_back(message);
+    };
     screen->failing = true;
+    for (const bool compress : {false, true}) {
+        engine.PermitirCompactacao = compress;
+        engine.StartRecording();
+        engine.StopRecording();
+        EXPECT_TRUE(stops.empty());
+        EXPECT_TRUE(lengths.empty());
+        EXPECT_TRUE(engine.RecordingError().endsWith(QStringLiteral("\rno screen")))
+            << engine.RecordingError().toStdString();
+        EXPECT_FALSE(QFileInfo::exists(engine.FileName));
+        EXPECT_FALSE(QFileInfo::exists(engine.RecordingTempFile()));
+    }
+    EXPECT_EQ(reported.size(), 2u);
+    // A copy that fails later leaves its position empty; the recording goes on.
+    engine.PermitirCompactacao = false;
+    screen->failing = false;
     engine.StartRecording();
+    waitForFrames(2);
+    screen->failing = true;
+    clock->advance(1s);
+    screen->failing = false;
+    waitForFrames(4);
     engine.StopRecording();
-    // Without a first frame the film is closed at once; the stop reports success.
     EXPECT_EQ(stops, std::vector<bool>{true});
-    EXPECT_TRUE(lengths.empty());
+    EXPECT_GE(filmFrames(engine.FileName), 4);
 }
 
 TEST_F(AviRecording, QueuedBitmapsAreRecordedAndEndTheRecording) {

@@ -155,6 +155,23 @@ TEST_F(ScreenRecording, TheToolReportsATargetThatCannotBeWritten) {
              QStringLiteral("--seconds"), QStringLiteral("0.5")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains("Ocorreu um erro")) << result.err.constData();
+
+    // A screen that cannot be copied (no display) is a failure with its reason, and no film.
+    const QString film = dir.file(QStringLiteral("noscreen.avi"));
+    for (const QString& compress : {QString(), QStringLiteral("--compress")}) {
+        QStringList arguments = {QStringLiteral("record"), film, QStringLiteral("--seconds"),
+                                 QStringLiteral("0.5")};
+        if (!compress.isEmpty())
+            arguments << compress;
+        const ProcessResult blind =
+            run(builtProgram(QStringLiteral("qdx")), arguments, 60000, {},
+                {QStringLiteral("DISPLAY="), QStringLiteral("QUADRIX_HOME=") + dir.path()});
+        EXPECT_EQ(blind.exitCode, 1) << blind.err.constData();
+        EXPECT_TRUE(blind.err.contains("Ocorreu um erro")) << blind.err.constData();
+        EXPECT_TRUE(blind.err.contains("display")) << blind.err.constData();
+        EXPECT_FALSE(QFileInfo::exists(film));
+        EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("*.avi")}, QDir::Files).isEmpty());
+    }
 }
 
 // A compression that fails loses nothing: the uncompressed recording moves out of the work files

@@ -1,13 +1,15 @@
 // The recorder window offscreen, recording a fake screen in real time at 10 frames per second:
 // the table of states, the film names, the caption, the outcomes of Stop with and without
-// compression, a film that cannot be created, the command line, closing during a recording, and
-// the single-instance link between two recorders.
+// compression, a film that cannot be created and a screen that cannot be copied, the command line,
+// closing during a recording, the move across file systems, and the single-instance link between
+// two recorders.
 
 #include "avi/TAviCapture.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/WorkFileLock.h"
 #include "platform/vfw/CompressorChooser.h"
 #include "platform/x11/ScreenSource.h"
+#include "recorder/MoverArquivo.h"
 #include "recorder/SingleInstance.h"
 #include "recorder/TFormPrincipalCapture.h"
 #include "shared/Configuracoes.h"
@@ -21,6 +23,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QStorageInfo>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
 
@@ -38,6 +42,8 @@ namespace {
 class FlatScreen : public qdx::x11::ScreenSource {
 public:
     TBitmap grab(TPixelFormat format) override {
+        if (failing)
+            throw std::runtime_error("the screen is gone");
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(qRgb(200, 40, 40));
         TBitmap bitmap(image);
@@ -45,6 +51,7 @@ public:
         return bitmap;
     }
     QSize size() const override { return {64, 48}; }
+    std::atomic<bool> failing{false};
 };
 
 bool waitFor(const std::function<bool()>& done, int ms = 10000) {
@@ -199,13 +206,43 @@ TEST_F(RecorderWindow, FilmNamesFromThePatternAndFromTheNameDialog) {
                                      QStringLiteral("*.avi")),
               QStringLiteral("/f/Clip.avi"));
 
-    // A pattern without "%1": the same film every time, replaced without a question.
-    GravarTexto(QStringLiteral("nome_arquivo_video_padrao"), QStringLiteral("Fixed"));
+    // The counter starts at 1 in every run: the films of an earlier run are skipped, untouched.
+    ASSERT_TRUE(writeAll(film(QStringLiteral("Video1.avi")), "yesterday's first"));
+    ASSERT_TRUE(writeAll(film(QStringLiteral("Video3.avi")), "yesterday's third"));
     create();
     recordAndStop(200);
+    EXPECT_EQ(form->AviCapture->FileName, film(QStringLiteral("Video2.avi")));
     recordAndStop(200);
-    EXPECT_EQ(form->AviCapture->FileName, film(QStringLiteral("Fixed.avi")));
-    EXPECT_EQ(prompts.texts(QStringLiteral("question")).size(), 2);
+    EXPECT_EQ(form->AviCapture->FileName, film(QStringLiteral("Video4.avi")));
+    EXPECT_EQ(ContadorVideos, 5);
+    EXPECT_EQ(readAll(film(QStringLiteral("Video1.avi"))), QByteArray("yesterday's first"));
+    EXPECT_EQ(readAll(film(QStringLiteral("Video3.avi"))), QByteArray("yesterday's third"));
+    EXPECT_GE(framesOf(film(QStringLiteral("Video2.avi"))), 1);
+    EXPECT_GE(framesOf(film(QStringLiteral("Video4.avi"))), 1);
+    EXPECT_EQ(prompts.texts(QStringLiteral("question")).size(), 2); // the final questions only
+
+    // A pattern without "%1" names one film: replaced once the user says Yes; No opens the name
+    // dialog with that name proposed, and its cancel records nothing.
+    GravarTexto(QStringLiteral("nome_arquivo_video_padrao"), QStringLiteral("Fixed"));
+    const QString fixed = film(QStringLiteral("Fixed.avi"));
+    prompts.asked.clear();
+    recordAndStop(200); // a new film: no question before it
+    ASSERT_EQ(prompts.asked.size(), 1u);
+    prompts.answers = {true};
+    recordAndStop(200);
+    ASSERT_EQ(prompts.asked.size(), 3u);
+    EXPECT_EQ(prompts.asked[1].text,
+              fixed + QStringLiteral(" already exists.\rDo you want to replace it?"));
+    EXPECT_EQ(form->AviCapture->FileName, fixed);
+    const QByteArray replaced = readAll(fixed);
+    prompts.answers = {false};
+    prompts.files = {std::nullopt};
+    form->SpeedButtonGravar->click();
+    EXPECT_EQ(form->Estado(), Estado::Idle);
+    ASSERT_EQ(prompts.asked.size(), 5u);
+    EXPECT_EQ(prompts.asked[4].kind, QStringLiteral("save"));
+    EXPECT_EQ(prompts.asked[4].request.fileName, fixed);
+    EXPECT_EQ(readAll(fixed), replaced);
 
     // With the dialog: a cancel stays idle and still raises the counter.
     GravarBooleano(QStringLiteral("salvar_automaticamente_video"), false);
@@ -214,7 +251,7 @@ TEST_F(RecorderWindow, FilmNamesFromThePatternAndFromTheNameDialog) {
     form->SpeedButtonGravar->click();
     EXPECT_EQ(form->Estado(), Estado::Idle);
     expectButtons(true, false, false);
-    EXPECT_EQ(ContadorVideos, 4);
+    EXPECT_EQ(ContadorVideos, 9);
     ASSERT_EQ(prompts.asked.size(), 1u);
     EXPECT_EQ(prompts.asked[0].kind, QStringLiteral("save"));
     EXPECT_EQ(prompts.asked[0].text, QStringLiteral("Digite o nome do Vídeo."));
@@ -273,7 +310,6 @@ TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     recordAndStop();
     EXPECT_EQ(codecOf(film(QStringLiteral("Video2.avi"))), QStringLiteral("rawvideo"));
     EXPECT_GE(framesOf(film(QStringLiteral("Video2.avi"))), 3);
-    EXPECT_FALSE(QFileInfo::exists(temporary));
     EXPECT_TRUE(prompts.texts(QStringLiteral("error")).isEmpty());
     EXPECT_EQ(prompts.texts(QStringLiteral("question")).size(), 2);
 
@@ -284,7 +320,7 @@ TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     form->SpeedButtonGravar->click();
     ASSERT_TRUE(waitFor([&] { return form->AviCapture->Recording(); }));
     // The new work film is locked against every clean-up; the film moved out of it is not.
-    EXPECT_FALSE(qdx::WorkFileLock::removeIfUnused(temporary));
+    EXPECT_FALSE(qdx::WorkFileLock::removeIfUnused(form->AviCapture->RecordingTempFile()));
     {
         QFile moved(film(QStringLiteral("Video2.avi")));
         ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
@@ -305,6 +341,28 @@ TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     EXPECT_GE(framesOf(kept), 3);
     EXPECT_EQ(prompts.texts(QStringLiteral("question")).size(), 2);
     EXPECT_EQ(form->Estado(), Estado::Idle);
+
+    // Neither under its name nor under the rescue name (both too long for the file system): the
+    // recording stays in its work file, which no later recording writes over and no clean-up,
+    // at close or at the next start, deletes.
+    GravarTexto(QStringLiteral("nome_arquivo_video_padrao"), QString(250, QLatin1Char('L')));
+    recordAndStop();
+    const QStringList moveErrors = prompts.texts(QStringLiteral("error"));
+    ASSERT_EQ(moveErrors.size(), 2);
+    const QString work = form->AviCapture->RecordingTempFile();
+    EXPECT_TRUE(moveErrors[1].endsWith(QStringLiteral("The recording is still in %1.").arg(work)))
+        << moveErrors[1].toStdString();
+    const int workFrames = framesOf(work);
+    EXPECT_GE(workFrames, 3);
+    GravarTexto(QStringLiteral("nome_arquivo_video_padrao"), QStringLiteral("Video%1"));
+    GravarTexto(QStringLiteral("caminho_video_padrao"), dir.path());
+    recordAndStop(200);
+    EXPECT_NE(form->AviCapture->RecordingTempFile(), work);
+    EXPECT_EQ(codecOf(form->AviCapture->FileName), QStringLiteral("mjpeg"));
+    form->close();
+    form.reset();
+    ApagarTemporarios();
+    EXPECT_EQ(framesOf(work), workFrames);
 }
 
 TEST_F(RecorderWindow, AFilmThatCannotBeCreatedIsAnErrorAndTheWindowIsIdleAgain) {
@@ -319,6 +377,29 @@ TEST_F(RecorderWindow, AFilmThatCannotBeCreatedIsAnErrorAndTheWindowIsIdleAgain)
         errors[0].startsWith(QStringLiteral("Ocorreu um erro durante a criação do vídeo.")));
     EXPECT_TRUE(errors[0].contains(film(QStringLiteral("missing/folder/Video1.avi"))));
     EXPECT_TRUE(prompts.texts(QStringLiteral("question")).isEmpty());
+
+    // A screen that cannot be copied: the error with its reason, Idle again, and no film that
+    // claims to be a recording, with or without compression.
+    GravarTexto(QStringLiteral("caminho_video_padrao"), dir.path());
+    screen->failing = true;
+    for (const bool compress : {false, true}) {
+        GravarBooleano(QStringLiteral("compactar_video"), compress);
+        prompts.asked.clear();
+        form->SpeedButtonGravar->click();
+        ASSERT_TRUE(waitFor([&] { return form->Estado() == Estado::Idle; }));
+        expectButtons(true, false, false);
+        const QStringList screenErrors = prompts.texts(QStringLiteral("error"));
+        ASSERT_EQ(screenErrors.size(), 1);
+        EXPECT_TRUE(screenErrors[0].contains(QStringLiteral("the screen is gone")))
+            << screenErrors[0].toStdString();
+        EXPECT_TRUE(screenErrors[0].contains(QStringLiteral("No film was written")))
+            << screenErrors[0].toStdString();
+        form->SpeedButtonStop->click(); // nothing to stop
+        EXPECT_EQ(prompts.asked.size(), 1u);
+        EXPECT_FALSE(QFileInfo::exists(form->AviCapture->FileName));
+        EXPECT_FALSE(QFileInfo::exists(form->AviCapture->RecordingTempFile()));
+        EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("*.avi")}, QDir::Files).isEmpty());
+    }
 }
 
 TEST_F(RecorderWindow, OnlyPlayAloneStartsARecordingAndAPlayDuringOneChangesNothing) {
@@ -357,6 +438,36 @@ TEST_F(RecorderWindow, ClosingDuringACompressibleRecordingKeepsItUnderItsName) {
     EXPECT_TRUE(prompts.asked.empty());
 }
 
+// Across file systems (a folder on /dev/shm), the copy goes to a hidden name of its own: a user's
+// file of the name the copy once used is neither deleted nor taken.
+TEST(MoverArquivo, ACopyAcrossFileSystemsTakesNoFileThatIsThere) {
+    TempDir dir;
+    QTemporaryDir other(QStringLiteral("/dev/shm/qdx-test-XXXXXX"));
+    if (!other.isValid() ||
+        QStorageInfo(other.path()).device() == QStorageInfo(dir.path()).device())
+        GTEST_SKIP() << "no second file system";
+    const QString source = dir.file(QStringLiteral("tmp_recording.avi"));
+    const QString target = other.filePath(QStringLiteral("Video1.avi"));
+    const QString users = other.filePath(QStringLiteral(".Video1.avi.part"));
+    ASSERT_TRUE(writeAll(source, QByteArray(3 << 20, 'r')));
+    ASSERT_TRUE(writeAll(users, "the user's"));
+    QString erro;
+    ASSERT_TRUE(MoverArquivo(source, target, erro)) << erro.toStdString();
+    EXPECT_EQ(readAll(target), QByteArray(3 << 20, 'r'));
+    EXPECT_FALSE(QFileInfo::exists(source));
+    EXPECT_EQ(readAll(users), QByteArray("the user's"));
+    QStringList left = QDir(other.path()).entryList(QDir::Files | QDir::Hidden);
+    left.sort();
+    EXPECT_EQ(left,
+              (QStringList{QStringLiteral(".Video1.avi.part"), QStringLiteral("Video1.avi")}));
+    // A copy that cannot be finished leaves the source and nothing of its own.
+    ASSERT_TRUE(writeAll(source, "again"));
+    EXPECT_FALSE(MoverArquivo(source, other.filePath(QStringLiteral("gone/Video2.avi")), erro));
+    EXPECT_FALSE(erro.isEmpty());
+    EXPECT_EQ(readAll(source), QByteArray("again"));
+    EXPECT_EQ(QDir(other.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
 TEST(RecorderInstance, ALaterRecorderHandsItsCommandLineToTheRunningOne) {
     TempDir dir;
     auto first = std::make_unique<SingleInstance>(dir.path(), QStringLiteral("session"));
@@ -373,10 +484,51 @@ TEST(RecorderInstance, ALaterRecorderHandsItsCommandLineToTheRunningOne) {
     EXPECT_EQ(sent.load(), 1);
     ASSERT_TRUE(waitFor([&] { return !received.isEmpty(); }));
     EXPECT_EQ(received, QStringList{QStringLiteral("play")});
+
+    // A running recorder that does not answer (here: its thread is busy) is named in an error
+    // box, through the prompts: its program and its process.
+    {
+        ScriptedPrompts prompts;
+        SingleInstance third(dir.path(), QStringLiteral("session"));
+        EXPECT_EQ(third.claim({QStringLiteral("play")}, 300), SingleInstance::Claim::Unanswered);
+        const QStringList errors = prompts.texts(QStringLiteral("error"));
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("does not answer")))
+            << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(
+            QStringLiteral("(%1, process %2)")
+                .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName())
+                .arg(QCoreApplication::applicationPid())))
+            << errors[0].toStdString();
+        // Once it answers again, the running recorder drops the command its sender gave up on.
+        received.clear();
+        pause(300);
+        EXPECT_TRUE(received.isEmpty()) << received.join(QLatin1Char(' ')).toStdString();
+    }
+
     // When the running recorder ends, the next one takes its place.
     first.reset();
     EXPECT_FALSE(second.sendToPrimary({}, 300));
     EXPECT_TRUE(second.becomePrimary());
+
+    // One session per display, however DISPLAY spells it.
+    const bool displaySet = qEnvironmentVariableIsSet("DISPLAY");
+    const QByteArray display = qgetenv("DISPLAY");
+    auto keyOf = [](const char* value) {
+        qputenv("DISPLAY", value);
+        return SingleInstance::sessionKey();
+    };
+    const QString zero = keyOf(":0");
+    EXPECT_EQ(keyOf(":0.0"), zero);
+    EXPECT_EQ(keyOf(":0.1"), zero);
+    EXPECT_EQ(keyOf("unix:0.0"), zero);
+    EXPECT_NE(keyOf(":1"), zero);
+    EXPECT_NE(keyOf("otherhost:0"), zero);
+    EXPECT_NE(keyOf(":10"), keyOf(":1.0"));
+    if (displaySet)
+        qputenv("DISPLAY", display);
+    else
+        qunsetenv("DISPLAY");
 }
 
 } // namespace

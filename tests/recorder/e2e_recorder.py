@@ -8,11 +8,16 @@ ffmpeg.
    its decoded frames show red before the pause and blue after it.
 2. With compression on, Stop shows the compressor dialog: Motion JPEG gives a compressed
    Video2.avi; cancelled, Video3.avi is the uncompressed recording.
-3. Ctrl+Alt+V in a running Quadrix starts a recorder that records; a second press while it records
-   starts no second recorder and writes no second film.
+3. Ctrl+Alt+V in a running Quadrix starts a recorder that records (into Video2.avi: yesterday's
+   Video1.avi is left as it was); a second press while it records starts no second recorder and
+   writes no second film.
+4. A running recorder that hangs: a later QDXCapture, its DISPLAY spelled with the screen number,
+   shows an error box naming the running recorder's process, and ends with a failure; woken, the
+   running recorder does not start the recording after all.
 """
 
 import os
+import signal
 import subprocess
 import time
 
@@ -172,6 +177,9 @@ class RecorderEndToEnd(e2e.TestCase):
         # 3. Ctrl+Alt+V in Quadrix: one recorder, one film, also after a second press.
         second = session.new_folder("main")
         write_config(second)
+        yesterday = os.path.join(second, "Video1.avi")
+        with open(yesterday, "w") as old:
+            old.write("yesterday's film")
         quadrix = session.start("Quadrix", home=second)
         session.find(quadrix, "menu item", "AVI", timeout=60)
         e2e.wait_until(lambda: not self.recorder_processes(), 10, what="no recorder yet")
@@ -185,10 +193,40 @@ class RecorderEndToEnd(e2e.TestCase):
         time.sleep(3.0)  # a second recorder would have started and recorded by now
         self.assertEqual(self.recorder_processes(), [recorder])
         session.press(self.recorder_button(node, "Stop"))
-        self.answer_question(node, os.path.join(second, "Video1.avi"))
-        self.assertGreaterEqual(e2e.ffprobe_count_frames(os.path.join(second, "Video1.avi")), 5)
-        self.assertFalse(os.path.exists(os.path.join(second, "Video2.avi")))
+        self.answer_question(node, os.path.join(second, "Video2.avi"))
+        self.assertGreaterEqual(e2e.ffprobe_count_frames(os.path.join(second, "Video2.avi")), 5)
+        self.assertFalse(os.path.exists(os.path.join(second, "Video3.avi")))
+        with open(yesterday) as old:
+            self.assertEqual(old.read(), "yesterday's film")
         os.kill(recorder, 15)
+        e2e.wait_until(lambda: not self.recorder_processes(), 20, what="the recorder to end")
+
+        # 4. A hung recorder: the next one names it in an error box and fails.
+        runtime = session.new_folder("runtime")
+        os.chmod(runtime, 0o700)
+        third = session.new_folder("hung")
+        write_config(third)
+        own_runtime = {"XDG_RUNTIME_DIR": runtime}
+        hung = session.start("QDXCapture", home=third, env=own_runtime)
+        self.recorder_button(hung, "Record")
+        os.kill(hung.pid, signal.SIGSTOP)
+        try:
+            later = session.start("QDXCapture", ["play"], home=third,
+                                  env=dict(own_runtime, DISPLAY=session.display + ".0"))
+            box = session.find_window(later, "Quadrix", timeout=40)
+            labels = [session.text(n) or "" for n in session.find_all(box, "label")]
+            self.assertTrue(any("does not answer" in t and "(QDXCapture, process %d)" % hung.pid
+                                in t for t in labels), labels)
+            session.press(session.find(box, "push button", named("OK")))
+            self.assertEqual(later.wait(20), 1)
+        finally:
+            os.kill(hung.pid, signal.SIGCONT)
+        # Woken, it drops the "play" its sender gave up on: the user was told nothing starts.
+        record = self.recorder_button(hung, "Record")
+        time.sleep(3.0)
+        self.assertTrue(self.enabled(record))
+        hung.stop()
+        self.assertEqual([f for f in os.listdir(third) if f.endswith(".avi")], [])
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include "platform/vfw/StreamCopy.h"
 
 #include "platform/core/Exception.h"
+#include "platform/core/WorkFileLock.h"
 #include "shared/ArquivosImagem.h"
 #include "shared/Configuracoes.h"
 #include "shared/ConfiguracoesVideo.h"
@@ -54,6 +55,8 @@ QString keepUncompressed(const QString& recorded, const QString& target) {
             return kept;
         break;
     }
+    // Still a work file: marked, so that no program's clean-up deletes it.
+    qdx::WorkFileLock::keepRecording(recorded);
     return recorded;
 }
 
