@@ -116,7 +116,8 @@ QImage reducedPng(std::span<const uint8_t> data, QSize atLeast) {
     int passes = 1;
     if (!readPngHeader(reader, input, width, height, passes))
         fail("The icon's PNG image is damaged.");
-    if (width == 0 || height == 0 || int64_t(width) * height > kMaxPicturePixels)
+    // One row of it is held: at most 65536 pixels wide, like a bitmap.
+    if (width == 0 || height == 0 || width > 65536 || int64_t(width) * height > kMaxPicturePixels)
         fail("The icon's PNG image is too large.");
     const int w = int(width);
     const int h = int(height);

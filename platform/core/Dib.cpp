@@ -71,8 +71,12 @@ bool decodeRleRows(std::span<const uint8_t> data, int width, int height, bool rl
         }
         y = std::max(y, until);
     };
+    // Pixels past the row's end are dropped; the column stops there, so that a hostile file of
+    // endless runs cannot make it overflow.
     auto put = [&](uint8_t index) {
-        if (x < width && y < height)
+        if (x >= width)
+            return;
+        if (y < height)
             row[size_t(x)] = index;
         ++x;
     };
@@ -107,7 +111,7 @@ bool decodeRleRows(std::span<const uint8_t> data, int width, int height, bool rl
                 finishRows(height);
                 return true;
             }
-            x += data[pos];
+            x = std::min(x + data[pos], width);
             finishRows(y + data[pos + 1]);
             pos += 2;
             break;
