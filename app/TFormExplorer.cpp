@@ -341,11 +341,13 @@ int TFormExplorer::adicionarEntrada(const QString& nome, bool& fazer) {
     mostrarAndamento();
     // Made now while the budget has room, or when it lies nearer the view than a thumbnail held
     // (which it then replaces); else it waits until it comes into view.
-    const std::pair<int, int> faixa = FaixaVisivel();
-    const int longe =
-        std::max(distancia(ImageList->First(), faixa), distancia(ImageList->Last(), faixa));
-    fazer = ImageList->Bytes() + ImageList->CellBytes() <= ImageList->Budget() ||
-            distancia(indice, faixa) < longe;
+    fazer = ImageList->Bytes() + ImageList->CellBytes() <= ImageList->Budget();
+    if (!fazer) {
+        const std::pair<int, int> faixa = FaixaVisivel();
+        const int longe =
+            std::max(distancia(ImageList->First(), faixa), distancia(ImageList->Last(), faixa));
+        fazer = distancia(indice, faixa) < longe;
+    }
     if (!fazer)
         m_semMiniatura.insert(indice);
     return indice;
@@ -376,6 +378,8 @@ bool TFormExplorer::anexarMiniatura(int indice, const QImage& miniatura) {
 }
 
 void TFormExplorer::manterOrcamento() {
+    if (ImageList->Bytes() <= ImageList->Budget())
+        return;
     const std::pair<int, int> faixa = FaixaVisivel();
     while (ImageList->Bytes() > ImageList->Budget() && ImageList->Count() > 0) {
         // The farthest thumbnail from the view is the lowest or the highest row held.

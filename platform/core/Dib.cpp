@@ -54,6 +54,17 @@ MaskChannel channelOf(uint32_t mask) {
     return c;
 }
 
+// Pixel `x` of a 16- or 32-bit row through the channels' masks.
+QRgb maskedPixel(const uint8_t* in, int x, int bitCount, const MaskChannel& r, const MaskChannel& g,
+                 const MaskChannel& b) {
+    uint32_t p = 0;
+    if (bitCount == 16)
+        p = uint32_t(in[2 * x]) | (uint32_t(in[2 * x + 1]) << 8);
+    else
+        std::memcpy(&p, in + 4 * size_t(x), 4);
+    return qRgb(r.extract(p), g.extract(p), b.extract(p));
+}
+
 // Decodes RLE8 or RLE4 data row by row: `sink(y, indices)` gets every row once, bottom row first
 // (y counted from the bottom, as RLE is stored), one index per pixel; pixels the data skips are 0.
 template <class Sink>
@@ -401,12 +412,7 @@ TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colou
                 } else if (bitCount == 24) {
                     out[x] = qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
                 } else {
-                    uint32_t p = 0;
-                    if (bitCount == 16)
-                        p = uint32_t(in[2 * x]) | (uint32_t(in[2 * x + 1]) << 8);
-                    else
-                        std::memcpy(&p, in + 4 * size_t(x), 4);
-                    out[x] = qRgb(r.extract(p), g.extract(p), b.extract(p));
+                    out[x] = maskedPixel(in, x, bitCount, r, g, b);
                 }
             }
             reducer.addRow(y, out);
@@ -469,14 +475,8 @@ TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colou
     for (int y = 0; y < h; ++y) {
         const uint8_t* in = rowIn(y);
         QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            uint32_t p = 0;
-            if (bitCount == 16)
-                p = uint32_t(in[2 * x]) | (uint32_t(in[2 * x + 1]) << 8);
-            else
-                std::memcpy(&p, in + 4 * size_t(x), 4);
-            out[x] = qRgb(r.extract(p), g.extract(p), b.extract(p));
-        }
+        for (int x = 0; x < w; ++x)
+            out[x] = maskedPixel(in, x, bitCount, r, g, b);
     }
     return TBitmap(image, pf32bit);
 }
