@@ -17,7 +17,7 @@ export CCACHE_SLOPPINESS = pch_defines,time_macros,include_file_mtime,include_fi
 # Every Debian package the project builds, tests and benchmarks with.
 PACKAGES := build-essential cmake ninja-build ccache pkg-config git \
 	qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl-dev fonts-dejavu-core \
-	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgif-dev libjpeg62-turbo-dev \
+	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgif-dev libjpeg62-turbo-dev libpng-dev \
 	libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev libxcb-randr0-dev \
 	libxkbcommon-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
 	xvfb xauth xdotool x11-utils ffmpeg imagemagick libjpeg-turbo-progs libwmf-bin gsfonts \

@@ -16,7 +16,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -131,6 +133,14 @@ TFormExplorer::TFormExplorer(QWidget* parent)
     Explorar1 = PopupMenu->addAction(QStringLiteral("Explorer"));
     Explorar1->setObjectName(QStringLiteral("Explorar1"));
 
+    // The entries that come into view get their thumbnails back, once per burst of scrolling.
+    m_pedir = new QTimer(this);
+    m_pedir->setSingleShot(true);
+    m_pedir->setInterval(0);
+    connect(m_pedir, &QTimer::timeout, this, guarded(this, [this] { pedirVisiveis(); }));
+    connect(ListView->verticalScrollBar(), &QAbstractSlider::valueChanged, m_pedir,
+            qOverload<>(&QTimer::start));
+
     FormCreate();
 
     connect(ShellTreeView, &TShellTreeView::DirChange, this,
@@ -185,7 +195,7 @@ void TFormExplorer::ComboBoxTamanhoChange() {
 
 void TFormExplorer::FilterComboBoxChange() {
     // While a fill runs, it goes on with the filter and check box it started with.
-    if (!m_worker || m_worker->Terminated())
+    if (!m_worker || m_worker->Terminated() || m_worker->Refazer)
         AtualizarLista();
 }
 
@@ -206,8 +216,11 @@ void TFormExplorer::AtualizarLista() {
                                                          CheckBoxSubPastas->isChecked());
         TThreadPreencheTela* worker = m_worker.get();
         connect(worker, &TThreadPreencheTela::Fim, this, [this, worker] {
-            if (m_worker.get() == worker)
-                mostrarAndamento();
+            if (m_worker.get() != worker)
+                return;
+            mostrarAndamento();
+            // Entries in view whose thumbnails were not made (the budget was spent) get them now.
+            m_pedir->start();
         });
         mostrarAndamento();
     } catch (...) {
@@ -227,6 +240,7 @@ void TFormExplorer::pararTrabalho() {
 void TFormExplorer::limparLista() {
     ListView->clear();
     ImageList->Clear();
+    m_semMiniatura.clear();
     ListView->setToolTip(QString());
     StatusBar->SetPanelText(0, QString());
     StatusBar->SetPanelText(1, QString());
@@ -251,7 +265,7 @@ void TFormExplorer::mostrarAndamento() {
     const int count = ListView->count();
     const QString files =
         count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
-    if (m_worker && !m_worker->Concluido())
+    if (m_worker && !m_worker->Refazer && !m_worker->Concluido())
         StatusBar->SetPanelText(1, QStringLiteral("%1 - reading %2").arg(files, m_pastaLida));
     else
         StatusBar->SetPanelText(1, files);
@@ -305,6 +319,14 @@ bool TFormExplorer::CarregarImagem(const QString& caminho, TBitmap& bitmap, QSiz
     }
 }
 
+QImage TFormExplorer::FazerMiniatura(const QString& caminho, QSize celula) {
+    // The decoded picture lives only until its thumbnail is made.
+    TBitmap figura;
+    if (!CarregarImagem(caminho, figura, celula))
+        return QImage();
+    return CriarMiniatura(figura, celula.width(), celula.height()).Image();
+}
+
 TBitmap TFormExplorer::CriarMiniatura(const TBitmap& picture, int width, int height) {
     QImage source = picture.Image();
     if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32)
@@ -313,10 +335,21 @@ TBitmap TFormExplorer::CriarMiniatura(const TBitmap& picture, int width, int hei
                    pf32bit);
 }
 
-int TFormExplorer::adicionarEntrada(const QString& nome) {
+int TFormExplorer::adicionarEntrada(const QString& nome, bool& fazer) {
     auto* item = new QListWidgetItem(nome, ListView);
     const int indice = ListView->row(item);
     mostrarAndamento();
+    // Made now while the budget has room, or when it lies nearer the view than a thumbnail held
+    // (which it then replaces); else it waits until it comes into view.
+    fazer = ImageList->Bytes() + ImageList->CellBytes() <= ImageList->Budget();
+    if (!fazer) {
+        const std::pair<int, int> faixa = FaixaVisivel();
+        const int longe =
+            std::max(distancia(ImageList->First(), faixa), distancia(ImageList->Last(), faixa));
+        fazer = distancia(indice, faixa) < longe;
+    }
+    if (!fazer)
+        m_semMiniatura.insert(indice);
     return indice;
 }
 
@@ -326,13 +359,117 @@ void TFormExplorer::anexarDados(const TDados& dados, const QImage& miniatura) {
         return;
     item->setData(kDadosRole, QVariant::fromValue(dados));
     item->setToolTip(dados.Dica);
-    if (miniatura.isNull())
+    if (miniatura.isNull() || !anexarMiniatura(dados.Indice, miniatura))
         return;
-    const QPixmap pixmap = QPixmap::fromImage(miniatura);
-    ImageList->Add(pixmap);
-    item->setIcon(QIcon(pixmap));
     // The entry changed: the window follows the entry last changed.
     ListViewChange(item);
+}
+
+bool TFormExplorer::anexarMiniatura(int indice, const QImage& miniatura) {
+    QListWidgetItem* item = ListView->item(indice);
+    if (!item)
+        return false;
+    const QPixmap pixmap = QPixmap::fromImage(miniatura);
+    ImageList->Put(indice, pixmap);
+    item->setIcon(QIcon(pixmap));
+    m_semMiniatura.erase(indice);
+    manterOrcamento();
+    return true;
+}
+
+void TFormExplorer::manterOrcamento() {
+    if (ImageList->Bytes() <= ImageList->Budget())
+        return;
+    const std::pair<int, int> faixa = FaixaVisivel();
+    while (ImageList->Bytes() > ImageList->Budget() && ImageList->Count() > 0) {
+        // The farthest thumbnail from the view is the lowest or the highest row held.
+        const int first = ImageList->First();
+        const int last = ImageList->Last();
+        const int longe = distancia(last, faixa) >= distancia(first, faixa) ? last : first;
+        ImageList->Drop(longe);
+        if (QListWidgetItem* item = ListView->item(longe))
+            item->setIcon(QIcon());
+        m_semMiniatura.insert(longe);
+    }
+}
+
+int TFormExplorer::distancia(int row, std::pair<int, int> faixa) const {
+    if (row < 0)
+        return -1;
+    const int first = faixa.first;
+    const int last = std::max(faixa.first, faixa.second);
+    return row < first ? first - row : row > last ? row - last : 0;
+}
+
+std::pair<int, int> TFormExplorer::FaixaVisivel() const {
+    // The entries are laid out in their order, row after row of the grid, so those in view are
+    // one run of rows: found by halving, an entry not laid out yet counting as below the view.
+    const int count = ListView->count();
+    const QRect view = ListView->viewport()->rect();
+    const auto rect = [&](int row) {
+        return ListView->visualItemRect(ListView->item(row));
+    };
+    int low = 0;
+    int high = count;
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        const QRect r = rect(middle);
+        if (!r.isValid() || r.bottom() >= view.top())
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    const int first = low;
+    high = count;
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        const QRect r = rect(middle);
+        if (!r.isValid() || r.top() > view.bottom())
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return {first, low - 1};
+}
+
+void TFormExplorer::pedirVisiveis() {
+    if (m_esperando || m_semMiniatura.empty())
+        return;
+    const auto [first, last] = FaixaVisivel();
+    QList<TThreadPreencheTela::Pedido> pedidos;
+    for (auto it = m_semMiniatura.lower_bound(first); it != m_semMiniatura.end() && *it <= last;
+         ++it)
+        if (const std::optional<TDados> dados = Dados(ListView->item(*it)))
+            pedidos.append({*it, dados->Caminho});
+    if (pedidos.isEmpty())
+        return;
+    for (const TThreadPreencheTela::Pedido& pedido : pedidos)
+        m_semMiniatura.erase(pedido.Indice);
+    // The running worker takes them before its next file; once it has ended, a new one makes
+    // only them.
+    if (m_worker && m_worker->Pedir(pedidos))
+        return;
+    pararTrabalho();
+    m_worker = std::make_unique<TThreadPreencheTela>(this, ImageList->Size(), pedidos);
+    TThreadPreencheTela* worker = m_worker.get();
+    connect(worker, &TThreadPreencheTela::Fim, this, [this, worker] {
+        if (m_worker.get() == worker)
+            mostrarAndamento();
+    });
+}
+
+void TFormExplorer::AtenderPedidos(TThreadPreencheTela* worker) {
+    while (!worker->Terminated()) {
+        const std::optional<TThreadPreencheTela::Pedido> pedido = worker->ProximoPedido();
+        if (!pedido)
+            return;
+        std::lock_guard lock(BloqueioExplorer());
+        const QImage miniatura = FazerMiniatura(pedido->Caminho, worker->Celula);
+        naJanela([&] {
+            if (!miniatura.isNull())
+                anexarMiniatura(pedido->Indice, miniatura);
+        });
+    }
 }
 
 void TFormExplorer::PreencherPasta(const QString& folder, TThreadPreencheTela* worker) {
@@ -354,8 +491,13 @@ void TFormExplorer::PreencherPasta(const QString& folder, TThreadPreencheTela* w
             if (nome.trimmed() == QLatin1String(".") || nome.trimmed() == QLatin1String("..") ||
                 entry.isDir())
                 continue;
+            // Entries that came into view meanwhile come first.
+            AtenderPedidos(worker);
+            if (worker->Terminated())
+                return;
             int indice = -1;
-            naJanela([&] { indice = adicionarEntrada(nome); });
+            bool fazer = true;
+            naJanela([&] { indice = adicionarEntrada(nome, fazer); });
             const QString tamanho = TextoTamanho(entry.size());
             {
                 std::lock_guard lock(BloqueioExplorer());
@@ -366,15 +508,8 @@ void TFormExplorer::PreencherPasta(const QString& folder, TThreadPreencheTela* w
                 dados.Dica = QStringLiteral("Name: ") + nome + QStringLiteral("\r\nPath: ") +
                              dados.Caminho + QStringLiteral("\r\nSize: ") + tamanho;
                 dados.Indice = indice;
-                QImage miniatura;
-                {
-                    // The decoded picture lives only until its thumbnail is made.
-                    TBitmap figura;
-                    if (CarregarImagem(dados.Caminho, figura, worker->Celula))
-                        miniatura =
-                            CriarMiniatura(figura, worker->Celula.width(), worker->Celula.height())
-                                .Image();
-                }
+                const QImage miniatura =
+                    fazer ? FazerMiniatura(dados.Caminho, worker->Celula) : QImage();
                 naJanela([&] { anexarDados(dados, miniatura); });
             }
             if (worker->Terminated())

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 
 class QAction;
 class QCheckBox;
@@ -21,6 +23,7 @@ class QListWidget;
 class QListWidgetItem;
 class QMenu;
 class QSplitter;
+class QTimer;
 class TShellTreeView;
 class TStatusBar;
 class TThreadPreencheTela;
@@ -29,7 +32,10 @@ class TThreadPreencheTela;
 // directory tree and sees its pictures (and, on request, those of its subfolders) as thumbnails.
 // Each window has its own worker, TThreadPreencheTela, that lists the files and makes the
 // thumbnails; choosing another folder or thumbnail size stops the running fill and starts anew.
-// Only the thumbnails are kept; a picture is read again from its file when it is opened.
+// Only the thumbnails are kept, within the image list's budget: when it is spent, the thumbnails
+// of the entries farthest from the view are dropped (and entries far from it are not made at
+// all), and they are made again, by the worker, when they come into view. A picture is read again
+// from its file when it is opened.
 class TFormExplorer : public QMdiSubWindow {
     Q_OBJECT
 public:
@@ -83,6 +89,11 @@ public:
     // thumbnails, then (when asked) fills its subfolders the same way. Stops after the current file
     // or subfolder once the worker's stop flag is set.
     void PreencherPasta(const QString& folder, TThreadPreencheTela* worker);
+    // Makes the thumbnails the window asked the worker for, while its stop flag is not set.
+    void AtenderPedidos(TThreadPreencheTela* worker);
+
+    // The rows of the list the view shows, first and last (last < first when it shows none).
+    std::pair<int, int> FaixaVisivel() const;
 
     // Thread-safe picture routines of the fill.
     // Decodes a picture by its extension in lower case (".bmp", ".gif", ".jpg", ".jpeg", ".wmf",
@@ -91,6 +102,8 @@ public:
     static bool CarregarImagem(const QString& caminho, TBitmap& bitmap, QSize celula = QSize());
     // The thumbnail: the whole picture stretched over width x height (proportions not kept).
     static TBitmap CriarMiniatura(const TBitmap& picture, int width, int height);
+    // The thumbnail of a file in `celula` (both steps above); a null image when it has none.
+    static QImage FazerMiniatura(const QString& caminho, QSize celula);
     // The size text of an entry: GB, MB, KB above 1073741824, 1048576 and 1024 bytes (rounded
     // down), else the count followed by "bytes".
     static QString TextoTamanho(int64_t size);
@@ -114,14 +127,26 @@ private:
     template <class F>
     void naJanela(F&& f);
     // Run on the GUI thread for the worker.
-    int adicionarEntrada(const QString& nome);
+    // Adds the entry; `fazer` tells whether its thumbnail is to be made now (it is near the view
+    // or the budget has room), else it waits until it comes into view.
+    int adicionarEntrada(const QString& nome, bool& fazer);
     void anexarDados(const TDados& dados, const QImage& miniatura);
+    // Gives an entry its thumbnail, then keeps the thumbnails within the budget.
+    bool anexarMiniatura(int indice, const QImage& miniatura);
+    void manterOrcamento();
+    // How far a row lies from the rows in view (0 in view).
+    int distancia(int row, std::pair<int, int> faixa) const;
+    // Asks the worker (a new one when none takes requests) for the thumbnails of the entries in
+    // view that have none to show yet.
+    void pedirVisiveis();
     void mostrarAndamento();
     void preencherSubpastas(const QString& folder, TThreadPreencheTela* worker);
 
     std::unique_ptr<TImageList> m_imageList;
     std::unique_ptr<TThreadPreencheTela> m_worker;
-    bool m_esperando = false;    // a refresh or close waits for the worker
-    bool m_fecharDepois = false; // a close arrived during that wait
-    QString m_pastaLida;         // the folder the worker is reading (status panel 2)
+    bool m_esperando = false;     // a refresh or close waits for the worker
+    bool m_fecharDepois = false;  // a close arrived during that wait
+    QString m_pastaLida;          // the folder the worker is reading (status panel 2)
+    std::set<int> m_semMiniatura; // rows whose thumbnail waits to come into view
+    QTimer* m_pedir;              // asks for the entries in view once the events are through
 };

@@ -18,6 +18,12 @@ TThreadPreencheTela::TThreadPreencheTela(TFormExplorer* form, QString pasta, QSt
     start();
 }
 
+TThreadPreencheTela::TThreadPreencheTela(TFormExplorer* form, QSize celula, QList<Pedido> pedidos)
+    : SubPastas(false), Refazer(true), Celula(celula), m_form(form),
+      m_pedidos(pedidos.begin(), pedidos.end()) {
+    start();
+}
+
 TThreadPreencheTela::~TThreadPreencheTela() {
     Parar();
 }
@@ -40,17 +46,49 @@ QString TThreadPreencheTela::Erro() const {
     return m_erro;
 }
 
+bool TThreadPreencheTela::Pedir(const QList<Pedido>& pedidos) {
+    std::lock_guard guard(m_pedidosLock);
+    if (!m_aceitaPedidos)
+        return false;
+    m_pedidos.insert(m_pedidos.end(), pedidos.begin(), pedidos.end());
+    return true;
+}
+
+std::optional<TThreadPreencheTela::Pedido> TThreadPreencheTela::ProximoPedido() {
+    std::lock_guard guard(m_pedidosLock);
+    if (m_pedidos.empty())
+        return std::nullopt;
+    Pedido pedido = std::move(m_pedidos.front());
+    m_pedidos.pop_front();
+    return pedido;
+}
+
 void TThreadPreencheTela::run() {
     // Nothing thrown here may reach the GUI or end the program: the fill just stops.
     try {
-        m_form->AjustarMiniaturas(this);
-        m_form->PreencherPasta(Pasta, this);
+        if (!Refazer) {
+            m_form->AjustarMiniaturas(this);
+            m_form->PreencherPasta(Pasta, this);
+        }
+        // The requests left, until none is left when the queue closes.
+        for (;;) {
+            m_form->AtenderPedidos(this);
+            std::lock_guard guard(m_pedidosLock);
+            if (m_pedidos.empty() || Terminated()) {
+                m_aceitaPedidos = false;
+                break;
+            }
+        }
     } catch (const std::exception& e) {
         std::lock_guard guard(m_erroLock);
         m_erro = QString::fromLocal8Bit(e.what());
     } catch (...) {
         std::lock_guard guard(m_erroLock);
         m_erro = QStringLiteral("unknown error");
+    }
+    {
+        std::lock_guard guard(m_pedidosLock);
+        m_aceitaPedidos = false;
     }
     // A worker whose stop flag is set counts as finished.
     Terminate();

@@ -6,7 +6,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
+#include <optional>
 
 class TFormExplorer;
 
@@ -21,12 +23,24 @@ std::mutex& BloqueioExplorer();
 // and fills only that window. Its changes of the window reach the GUI thread as blocking queued
 // invocations, so the GUI thread must keep serving those while it waits for the worker to end
 // (EsperarFim does).
+//
+// Besides the fill, the worker makes again the thumbnails the window asks for (entries that came
+// into view after theirs were dropped to keep within the budget), before the next file of the
+// fill. A worker without a fill (`Refazer`) makes only those, in the cell it is given.
 class TThreadPreencheTela final : public QThread {
     Q_OBJECT
 public:
+    // An entry whose thumbnail is to be made again: its row in the list and its file.
+    struct Pedido {
+        int Indice = -1;
+        QString Caminho;
+    };
+
     // `padroes`: the chosen filter's patterns; `subPastas`: whether subfolders are filled too.
     // Both are taken now: changing the window's choices later does not alter a running fill.
     TThreadPreencheTela(TFormExplorer* form, QString pasta, QStringList padroes, bool subPastas);
+    // A worker that only makes the thumbnails of `pedidos` in `celula`, then ends.
+    TThreadPreencheTela(TFormExplorer* form, QSize celula, QList<Pedido> pedidos);
     // Stops the worker and waits for it (serving the GUI thread's deliveries meanwhile).
     ~TThreadPreencheTela() override;
     TThreadPreencheTela(const TThreadPreencheTela&) = delete;
@@ -35,6 +49,7 @@ public:
     const QString Pasta;
     const QStringList Padroes;
     const bool SubPastas;
+    const bool Refazer = false;
     // The thumbnail cell, set by AjustarMiniaturas at the start of the run (worker only).
     QSize Celula;
 
@@ -51,6 +66,12 @@ public:
     // An error that ended the run early (kept off the GUI); empty when there was none.
     QString Erro() const;
 
+    // Adds thumbnails to make again. False when the worker takes no more (its run is ending or
+    // has ended): the caller then needs another worker. Thread-safe.
+    bool Pedir(const QList<Pedido>& pedidos);
+    // The next request, taken off the queue; none when it is empty (worker only).
+    std::optional<Pedido> ProximoPedido();
+
 Q_SIGNALS:
     // Emitted by the worker as the last thing of its run.
     void Fim();
@@ -64,4 +85,7 @@ private:
     std::atomic<bool> m_done{false};
     mutable std::mutex m_erroLock;
     QString m_erro;
+    std::mutex m_pedidosLock;
+    std::deque<Pedido> m_pedidos;
+    bool m_aceitaPedidos = true;
 };

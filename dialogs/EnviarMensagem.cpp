@@ -70,6 +70,23 @@ TDestinoContato TDestinoContato::Configurado() {
     return destino;
 }
 
+QString TDestinoContato::Faltando() const {
+    const QString onde = QStringLiteral("in the section [Software\\%1] of %2")
+                             .arg(qdx::applicationTitle(), qdx::softwareKeyFile());
+    QStringList faltas;
+    if (Servidor.isEmpty())
+        faltas.append(QStringLiteral("No mail server is configured: set QUADRIX_SMTP_HOST (and "
+                                     "QUADRIX_SMTP_PORT, 25 when not set) in the environment, or "
+                                     "SMTP_HOST (and SMTP_PORT) %1.")
+                          .arg(onde));
+    if (CaixaPostal.isEmpty())
+        faltas.append(QStringLiteral("No contact mailbox is configured: set "
+                                     "QUADRIX_CONTACT_MAILBOX in the environment, or "
+                                     "CONTACT_MAILBOX %1.")
+                          .arg(onde));
+    return faltas.join(QLatin1Char('\r'));
+}
+
 QByteArray ComporMensagem(const TMensagem& mensagem, const QString& caixaPostal,
                           const QDateTime& momento) {
     const QByteArray mailbox = caixaPostal.toUtf8();
@@ -89,7 +106,7 @@ QByteArray ComporMensagem(const TMensagem& mensagem, const QString& caixaPostal,
     return mail;
 }
 
-bool EnviarMensagem(const TMensagem& mensagem, int tempoLimite) {
+bool EnviarMensagem(const TMensagem& mensagem, int tempoLimite, int tempoTotal) {
     const TDestinoContato destino = TDestinoContato::Configurado();
     if (destino.Servidor.isEmpty() || destino.CaixaPostal.isEmpty())
         return false;
@@ -98,6 +115,7 @@ bool EnviarMensagem(const TMensagem& mensagem, int tempoLimite) {
         return false;
     SmtpClient client;
     client.setTimeout(tempoLimite);
+    client.setTotalTimeout(tempoTotal);
     const bool sent =
         client.send(destino.Servidor, destino.Porta, destino.CaixaPostal, destino.CaixaPostal,
                     ComporMensagem(mensagem, destino.CaixaPostal, QDateTime::currentDateTime()));

@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 SmtpClient::SmtpClient(QObject* parent) : QObject(parent), m_socket(new QTcpSocket(this)) {}
 
 SmtpClient::~SmtpClient() {
@@ -31,6 +33,8 @@ QByteArray SmtpClient::dotStuffed(const QByteArray& message) {
 
 bool SmtpClient::fail(const QString& what) {
     m_error = what;
+    if (m_deadline.hasExpired())
+        m_error += QStringLiteral(" (the exchange took longer than %1 ms)").arg(m_totalTimeout);
     if (!m_lastReply.isEmpty())
         m_error += QStringLiteral(": ") + QString::fromUtf8(m_lastReply.trimmed());
     close();
@@ -57,6 +61,10 @@ void SmtpClient::close() {
     m_buffer.clear();
 }
 
+int SmtpClient::stepWait() const {
+    return int(std::clamp<qint64>(m_deadline.remainingTime(), 0, m_timeout));
+}
+
 bool SmtpClient::connectTo(const QString& host, uint16_t port) {
     QEventLoop loop;
     QTimer timer;
@@ -67,14 +75,14 @@ bool SmtpClient::connectTo(const QString& host, uint16_t port) {
     m_socket->connectToHost(host, port);
     if (m_socket->state() != QAbstractSocket::ConnectedState &&
         m_socket->state() != QAbstractSocket::UnconnectedState) {
-        timer.start(m_timeout);
+        timer.start(stepWait());
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
     return m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
 bool SmtpClient::waitForData() {
-    if (m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_socket->state() != QAbstractSocket::ConnectedState || m_deadline.hasExpired())
         return false;
     QEventLoop loop;
     QTimer timer;
@@ -83,7 +91,7 @@ bool SmtpClient::waitForData() {
     connect(m_socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
     connect(m_socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
     connect(m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-    timer.start(m_timeout);
+    timer.start(stepWait());
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (m_socket->bytesAvailable() > 0)
         return true;
@@ -91,8 +99,11 @@ bool SmtpClient::waitForData() {
 }
 
 bool SmtpClient::reply(int& code) {
-    // A reply is one or more lines "ddd-text" ended by a line "ddd text" (or just "ddd").
+    // A reply is one or more lines "ddd-text" ended by a line "ddd text" (or just "ddd"). A
+    // server that keeps sending continuation lines is stopped by the exchange's time limit.
     for (;;) {
+        if (m_deadline.hasExpired())
+            return false;
         const qsizetype end = m_buffer.indexOf("\n");
         if (end >= 0) {
             const QByteArray line = m_buffer.left(end + 1).trimmed();
@@ -134,6 +145,7 @@ bool SmtpClient::send(const QString& host, uint16_t port, const QString& sender,
     m_error.clear();
     m_lastReply.clear();
     m_buffer.clear();
+    m_deadline.setRemainingTime(m_totalTimeout);
     if (host.isEmpty())
         return fail(QStringLiteral("no mail server configured"));
     if (!connectTo(host, port))

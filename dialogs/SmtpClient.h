@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -11,8 +12,10 @@ class QTcpSocket;
 // A small SMTP client for the contact message: one exchange per `send` on a TCP connection,
 // without authentication: the 220 greeting, EHLO (HELO when EHLO is refused), RSET, MAIL FROM,
 // RCPT TO, DATA, the message with its lines that begin with "." doubled, ".", and QUIT. Every step
-// has a time limit, so a silent server ends in a failure instead of a frozen program; the
-// connection is closed after a failure too. It waits in a local event loop that leaves out user
+// has a time limit, so a silent server ends in a failure instead of a frozen program, and the whole
+// exchange has one more, so a server that trickles its answers a byte at a time (each byte
+// starting the step's wait anew) cannot hold it either; the connection is closed after a failure
+// too. It waits in a local event loop that leaves out user
 // input, so the windows stay painted while the exchange runs.
 class SmtpClient : public QObject {
     Q_OBJECT
@@ -23,6 +26,10 @@ public:
     // The time limit of each step, in milliseconds.
     void setTimeout(int milliseconds) { m_timeout = milliseconds; }
     int timeout() const { return m_timeout; }
+    // The time limit of the whole exchange, from the connection to the answer after the final
+    // ".", in milliseconds.
+    void setTotalTimeout(int milliseconds) { m_totalTimeout = milliseconds; }
+    int totalTimeout() const { return m_totalTimeout; }
 
     // Sends `message` (header and body, lines ended by CRLF) from `sender` to `recipient` through
     // the server. True when the server took the message (answered 250 after the final ".").
@@ -40,6 +47,8 @@ private:
     bool command(const QByteArray& line, int expected, int alsoAccepted = 0);
     bool reply(int& code);
     bool waitForData();
+    // The wait a step may still take: its own limit, cut to what is left of the exchange's.
+    int stepWait() const;
     bool fail(const QString& what);
     void close();
 
@@ -48,4 +57,6 @@ private:
     QString m_error;
     QByteArray m_lastReply;
     int m_timeout = 30000;
+    int m_totalTimeout = 60000;
+    QDeadlineTimer m_deadline;
 };

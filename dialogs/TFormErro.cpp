@@ -38,7 +38,8 @@ QLabel* rotulo(const char* name, const QString& caption, QWidget* buddy, QWidget
 
 } // namespace
 
-TFormErro::TFormErro(QWidget* parent) : QDialog(parent), TempoLimite(kTempoLimiteSmtp) {
+TFormErro::TFormErro(QWidget* parent)
+    : QDialog(parent), TempoLimite(kTempoLimiteSmtp), TempoTotal(kTempoTotalSmtp) {
     setObjectName(QStringLiteral("FormErro"));
     setWindowTitle(QStringLiteral("Send message"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -210,6 +211,13 @@ void TFormErro::SpeedButtonEnviarClick() {
         GravarChaveSoftware(title, kValorEmail, EditEmail->text(), TTipoChave::tcTexto);
     } catch (const std::exception&) {
     }
+    // Without a server or a mailbox nothing can go out: the user learns what to set, and the
+    // dialog keeps every entry for when it is set.
+    const QString faltando = TDestinoContato::Configurado().Faltando();
+    if (!faltando.isEmpty()) {
+        MensagemErro(QStringLiteral("Problem to send message!\r") + faltando);
+        return;
+    }
     const TMensagem mensagem = Mensagem();
 
     m_enviando = true;
@@ -218,7 +226,7 @@ void TFormErro::SpeedButtonEnviarClick() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     bool sent = false;
     try {
-        sent = EnviarMensagem(mensagem, TempoLimite);
+        sent = EnviarMensagem(mensagem, TempoLimite, TempoTotal);
     } catch (...) {
         sent = false;
     }

@@ -39,10 +39,11 @@ public:
     QString TextoErro;
     QPointer<QObject> Origem;
 
-    // The facts about the machine that Send gathers (replaced in tests), and the time limit of
-    // each step of the mail exchange.
+    // The facts about the machine that Send gathers (replaced in tests), and the time limits of
+    // each step of the mail exchange and of the whole exchange, in milliseconds.
     std::function<TInformacoesSistema()> LerSistema = &TInformacoesSistema::Atuais;
     int TempoLimite;
+    int TempoTotal;
 
     // The checks of Send, in order: the first failing one shows its message, moves the focus to
     // its field and answers false.

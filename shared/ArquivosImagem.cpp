@@ -160,15 +160,15 @@ TBitmap CarregarImagem(const QString& caminho, QSize atLeast) {
                                              size_t(data.size()));
         switch (tipo) {
         case Tipo::Bmp:
-            return qdx::BmpFile::decode(bytes);
+            return qdx::BmpFile::decode(bytes, atLeast);
         case Tipo::Gif:
-            return qdx::GifFile::decode(bytes);
+            return qdx::GifFile::decode(bytes, atLeast);
         case Tipo::Jpeg:
             return qdx::JpegFile::decodeAtLeast(bytes, atLeast);
         case Tipo::Wmf:
             return qdx::WmfFile::decode(bytes);
         case Tipo::Ico:
-            return qdx::IcoFile::decode(bytes);
+            return qdx::IcoFile::decode(bytes, atLeast);
         }
     } catch (const PictureError& e) {
         throw failed(e.text());

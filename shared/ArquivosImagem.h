@@ -36,7 +36,9 @@ void SalvarImagem(const TBitmap& bitmap, const QString& nome);
 TBitmap CarregarImagem(const QString& caminho);
 
 // The same for a thumbnail of at least `atLeast` pixels each way: a JPEG comes back reduced by
-// libjpeg's DCT scaling to the smallest size not below it; other formats come back whole.
+// libjpeg's DCT scaling to the smallest size not below it; a BMP, GIF or icon at least twice as
+// large each way comes back reduced while its rows are read (a 32-bit bitmap not below it), so
+// that no thumbnail needs the whole picture in memory; a WMF comes back whole.
 TBitmap CarregarImagem(const QString& caminho, QSize atLeast);
 
 // The same without exceptions, for callers that only need to know whether it worked: true and

@@ -56,7 +56,7 @@ QByteArray BmpFile::encode(const TBitmap& bitmap) {
     return file;
 }
 
-TBitmap BmpFile::decode(std::span<const uint8_t> file) {
+TBitmap BmpFile::decode(std::span<const uint8_t> file, QSize atLeast) {
     if (file.size() < sizeof(BITMAPFILEHEADER) + 4)
         fail("The file is too short to be a bitmap.");
     const auto fileHeader = readAt<BITMAPFILEHEADER>(file, 0);
@@ -127,8 +127,8 @@ TBitmap BmpFile::decode(std::span<const uint8_t> file) {
         offsetUsable ? offBits : paletteStart + colourCount * paletteEntrySize;
 
     QString error;
-    TBitmap bitmap =
-        decodeDib(header, colours, bitfields ? masks : nullptr, file.subspan(pixelStart), &error);
+    TBitmap bitmap = decodeDib(header, colours, bitfields ? masks : nullptr,
+                               file.subspan(pixelStart), &error, atLeast);
     if (bitmap.Empty())
         throw PictureError(error);
     return bitmap;

@@ -6,6 +6,7 @@
 #include "platform/core/TBitmap.h"
 
 #include <QByteArray>
+#include <QSize>
 
 #include <cstdint>
 #include <span>
@@ -21,8 +22,9 @@ public:
 
     // Reads a bitmap file: 1/4/8/16/24/32 bits, bottom-up or top-down, RLE4/RLE8, bit fields.
     // The file is hostile; a malformed one throws PictureError with the reason (the caller adds
-    // the file name).
-    static TBitmap decode(std::span<const uint8_t> file);
+    // the file name). With a valid `atLeast`, a large picture comes back reduced while its rows
+    // are read, not below that size (see decodeDib).
+    static TBitmap decode(std::span<const uint8_t> file, QSize atLeast = QSize());
 
     // The number of bits a bitmap of this depth is written with.
     static int bitsFor(TPixelFormat format);

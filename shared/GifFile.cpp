@@ -1,6 +1,7 @@
 #include "shared/GifFile.h"
 
 #include "platform/core/Palettes.h"
+#include "platform/core/PictureReducer.h"
 #include "shared/PictureError.h"
 
 #include <gif_lib.h>
@@ -202,7 +203,7 @@ QByteArray GifFile::encode(const TBitmap& bitmap) {
     return out;
 }
 
-TBitmap GifFile::decode(std::span<const uint8_t> file) {
+TBitmap GifFile::decode(std::span<const uint8_t> file, QSize atLeast) {
     InputSpan input{file, 0};
     GifReader reader;
     int error = 0;
@@ -268,9 +269,56 @@ TBitmap GifFile::decode(std::span<const uint8_t> file) {
             table.append(qRgb(i, i, i));
     }
 
+    std::vector<GifPixelType> row(size_t(desc.Width));
+    auto readRows = [&](auto&& store) {
+        if (desc.Interlace) {
+            static constexpr int kStart[4] = {0, 4, 2, 1};
+            static constexpr int kStep[4] = {8, 8, 4, 2};
+            for (int pass = 0; pass < 4; ++pass)
+                for (int y = kStart[pass]; y < desc.Height; y += kStep[pass])
+                    store(y);
+        } else {
+            for (int y = 0; y < desc.Height; ++y)
+                store(y);
+        }
+    };
+
+    if (const int factor = PictureReducer::factorFor(cw, ch, atLeast); factor > 1) {
+        // Each canvas row is made in 32 bits as it is read and goes into the reducer; rows the
+        // image does not cover are the background.
+        QRgb colour = qRgb(255, 255, 255);
+        if (gif->SColorMap && gif->SBackGroundColor < gif->SColorMap->ColorCount) {
+            const GifColorType& c = gif->SColorMap->Colors[gif->SBackGroundColor];
+            colour = qRgb(c.Red, c.Green, c.Blue);
+        }
+        PictureReducer reducer(cw, ch, factor,
+                               desc.Interlace ? PictureReducer::Order::Any
+                                              : PictureReducer::Order::TopDown);
+        if (reducer.isNull())
+            fail(QStringLiteral("Not enough memory for the GIF picture."));
+        std::vector<QRgb> line(size_t(cw), colour);
+        for (int y = 0; y < desc.Top; ++y)
+            reducer.addRow(y, line.data());
+        readRows([&](int y) {
+            if (DGifGetLine(gif, row.data(), desc.Width) == GIF_ERROR)
+                gifFailure("pixels");
+            std::fill(line.begin(), line.end(), colour);
+            QRgb* out = line.data() + desc.Left;
+            for (int x = 0; x < desc.Width; ++x) {
+                const int index = row[size_t(x)];
+                if (index != transparent)
+                    out[x] = index < table.size() ? table[index] : qRgb(0, 0, 0);
+            }
+            reducer.addRow(desc.Top + y, line.data());
+        });
+        std::fill(line.begin(), line.end(), colour);
+        for (int y = desc.Top + desc.Height; y < ch; ++y)
+            reducer.addRow(y, line.data());
+        return TBitmap(reducer.result(), pf32bit);
+    }
+
     // Indices of the canvas; -1 where the image leaves the background showing.
     std::vector<int16_t> canvas(size_t(cw) * size_t(ch), -1);
-    std::vector<GifPixelType> row(size_t(desc.Width));
     int highest = 0;
     auto storeRow = [&](int y) {
         if (DGifGetLine(gif, row.data(), desc.Width) == GIF_ERROR)
@@ -284,16 +332,7 @@ TBitmap GifFile::decode(std::span<const uint8_t> file) {
             highest = std::max(highest, index);
         }
     };
-    if (desc.Interlace) {
-        static constexpr int kStart[4] = {0, 4, 2, 1};
-        static constexpr int kStep[4] = {8, 8, 4, 2};
-        for (int pass = 0; pass < 4; ++pass)
-            for (int y = kStart[pass]; y < desc.Height; y += kStep[pass])
-                storeRow(y);
-    } else {
-        for (int y = 0; y < desc.Height; ++y)
-            storeRow(y);
-    }
+    readRows(storeRow);
     // Indices past the colour table are black, as the table is padded with black.
     while (table.size() <= highest)
         table.append(qRgb(0, 0, 0));

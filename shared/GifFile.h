@@ -5,6 +5,7 @@
 #include "platform/core/TBitmap.h"
 
 #include <QByteArray>
+#include <QSize>
 
 #include <cstdint>
 #include <span>
@@ -24,7 +25,10 @@ public:
     // transparent pixels, take the file's background colour (white when there is none). The
     // result keeps the file's palette (16 or 256 colours) whenever the background fits in it.
     // The file is hostile; a malformed one throws PictureError with the reason.
-    static TBitmap decode(std::span<const uint8_t> file);
+    // With a valid `atLeast`, a canvas at least twice as large each way comes back reduced while
+    // the rows are read (PictureReducer), as a 32-bit bitmap not below that size, so the whole
+    // canvas is never held.
+    static TBitmap decode(std::span<const uint8_t> file, QSize atLeast = QSize());
 
     // The web-palette index of a colour: each channel c becomes the level (c + 3) / 51 (0 to 5),
     // and the index is 36 * red + 6 * green + blue.

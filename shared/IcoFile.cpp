@@ -3,10 +3,14 @@
 #include "shared/PictureBytes.h"
 
 #include "platform/core/Dib.h"
+#include "platform/core/PictureReducer.h"
 #include "shared/PictureError.h"
 
 #include <QImage>
 
+#include <png.h>
+
+#include <csetjmp>
 #include <cstring>
 #include <vector>
 
@@ -39,7 +43,122 @@ QRgb ontoWhite(int r, int g, int b, int a) {
     return qRgb(mix(r), mix(g), mix(b));
 }
 
-QImage decodePng(std::span<const uint8_t> data) {
+struct PngInput {
+    std::span<const uint8_t> data;
+    size_t position = 0;
+};
+
+void pngRead(png_structp png, png_bytep out, size_t count) {
+    auto* in = static_cast<PngInput*>(png_get_io_ptr(png));
+    if (in->data.size() - in->position < count)
+        png_error(png, "cut short");
+    std::memcpy(out, in->data.data() + in->position, count);
+    in->position += count;
+}
+
+void pngError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+// The libpng reader of one image; freed however the read ends.
+struct PngReader {
+    PngReader() {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
+        if (png)
+            info = png_create_info_struct(png);
+    }
+    ~PngReader() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+    PngReader(const PngReader&) = delete;
+    PngReader& operator=(const PngReader&) = delete;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+};
+
+// The header of a PNG, with the reader set to give 8-bit BGRA pixels. libpng reports errors by
+// a long jump back here, past nothing that needs destroying.
+bool readPngHeader(PngReader& reader, PngInput& input, png_uint_32& width, png_uint_32& height,
+                   int& passes) {
+    if (setjmp(png_jmpbuf(reader.png)))
+        return false;
+    png_set_read_fn(reader.png, &input, pngRead);
+    png_read_info(reader.png, reader.info);
+    width = png_get_image_width(reader.png, reader.info);
+    height = png_get_image_height(reader.png, reader.info);
+    passes = png_get_interlace_type(reader.png, reader.info) == PNG_INTERLACE_NONE ? 1 : 7;
+    png_set_expand(reader.png);
+    png_set_strip_16(reader.png);
+    png_set_gray_to_rgb(reader.png);
+    png_set_filler(reader.png, 0xFF, PNG_FILLER_AFTER);
+    png_set_bgr(reader.png);
+    png_read_update_info(reader.png, reader.info);
+    return png_get_rowbytes(reader.png, reader.info) == size_t(width) * 4;
+}
+
+// Reads the next row of the current pass into `row`.
+bool readPngRow(PngReader& reader, uint8_t* row) {
+    if (setjmp(png_jmpbuf(reader.png)))
+        return false;
+    png_read_row(reader.png, row, nullptr);
+    return true;
+}
+
+// A large PNG reduced while its rows are read (each pass of an interlaced one pixel by pixel),
+// blended onto white; a null image when it is not at least twice `atLeast` each way.
+QImage reducedPng(std::span<const uint8_t> data, QSize atLeast) {
+    PngReader reader;
+    if (!reader.info)
+        fail("Not enough memory for the icon's PNG image.");
+    PngInput input{data, 0};
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int passes = 1;
+    if (!readPngHeader(reader, input, width, height, passes))
+        fail("The icon's PNG image is damaged.");
+    // One row of it is held: at most 65536 pixels wide, like a bitmap.
+    if (width == 0 || height == 0 || width > 65536 || int64_t(width) * height > kMaxPicturePixels)
+        fail("The icon's PNG image is too large.");
+    const int w = int(width);
+    const int h = int(height);
+    const int factor = PictureReducer::factorFor(w, h, atLeast);
+    if (factor <= 1)
+        return QImage();
+    PictureReducer reducer(
+        w, h, factor, passes == 1 ? PictureReducer::Order::TopDown : PictureReducer::Order::Any);
+    if (reducer.isNull())
+        fail("Not enough memory for the icon's PNG image.");
+    std::vector<uint8_t> row(size_t(w) * 4);
+    std::vector<QRgb> colours(static_cast<size_t>(w));
+    for (int pass = 0; pass < passes; ++pass) {
+        const int columns = passes == 1 ? w : int(PNG_PASS_COLS(width, pass));
+        const int rows = passes == 1 ? h : int(PNG_PASS_ROWS(height, pass));
+        if (columns == 0 || rows == 0)
+            continue;
+        for (int r = 0; r < rows; ++r) {
+            if (!readPngRow(reader, row.data()))
+                fail("The icon's PNG image is damaged.");
+            for (int x = 0; x < columns; ++x) {
+                const uint8_t* p = row.data() + 4 * size_t(x);
+                colours[size_t(x)] = ontoWhite(p[2], p[1], p[0], p[3]);
+            }
+            if (passes == 1)
+                reducer.addRow(r, colours.data());
+            else
+                reducer.addPixels(int(PNG_PASS_START_ROW(pass)) + (r << PNG_PASS_ROW_SHIFT(pass)),
+                                  int(PNG_PASS_START_COL(pass)), 1 << PNG_PASS_COL_SHIFT(pass),
+                                  columns, colours.data());
+        }
+    }
+    return reducer.result();
+}
+
+QImage decodePng(std::span<const uint8_t> data, QSize atLeast) {
+    if (atLeast.isValid()) {
+        QImage reduced = reducedPng(data, atLeast);
+        if (!reduced.isNull())
+            return reduced;
+    }
     QImage png =
         QImage::fromData(data.data(), int(std::min<size_t>(data.size(), INT32_MAX)), "PNG");
     if (png.isNull())
@@ -131,7 +250,7 @@ QImage decodeDibIcon(std::span<const uint8_t> data) {
 
 } // namespace
 
-TBitmap IcoFile::decode(std::span<const uint8_t> file) {
+TBitmap IcoFile::decode(std::span<const uint8_t> file, QSize atLeast) {
     if (file.size() < kDirectorySize)
         fail("The file is too short to be an icon.");
     const uint16_t reserved = readAt<uint16_t>(file, 0);
@@ -177,7 +296,7 @@ TBitmap IcoFile::decode(std::span<const uint8_t> file) {
         if (area > bestArea || (area == bestArea && e.bits > best->bits))
             best = &e;
     }
-    QImage image = isPng(best->data) ? decodePng(best->data) : decodeDibIcon(best->data);
+    QImage image = isPng(best->data) ? decodePng(best->data, atLeast) : decodeDibIcon(best->data);
     return TBitmap(image, pf32bit);
 }
 

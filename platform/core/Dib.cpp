@@ -1,7 +1,7 @@
 #include "platform/core/Dib.h"
 
 #include "platform/core/Palettes.h"
-
+#include "platform/core/PictureReducer.h"
 
 #include <algorithm>
 #include <bit>
@@ -54,21 +54,47 @@ MaskChannel channelOf(uint32_t mask) {
     return c;
 }
 
-// Decodes RLE8 or RLE4 data into one index per pixel (bottom-up rows, as RLE is stored).
-bool decodeRle(std::span<const uint8_t> data, int width, int height, bool rle4,
-               std::vector<uint8_t>& indices, QString* error) {
-    indices.assign(size_t(width) * size_t(height), 0);
+// Pixel `x` of a 16- or 32-bit row through the channels' masks.
+QRgb maskedPixel(const uint8_t* in, int x, int bitCount, const MaskChannel& r, const MaskChannel& g,
+                 const MaskChannel& b) {
+    uint32_t p = 0;
+    if (bitCount == 16)
+        p = uint32_t(in[2 * x]) | (uint32_t(in[2 * x + 1]) << 8);
+    else
+        std::memcpy(&p, in + 4 * size_t(x), 4);
+    return qRgb(r.extract(p), g.extract(p), b.extract(p));
+}
+
+// Decodes RLE8 or RLE4 data row by row: `sink(y, indices)` gets every row once, bottom row first
+// (y counted from the bottom, as RLE is stored), one index per pixel; pixels the data skips are 0.
+template <class Sink>
+bool decodeRleRows(std::span<const uint8_t> data, int width, int height, bool rle4, Sink&& sink,
+                   QString* error) {
+    std::vector<uint8_t> row(size_t(width), 0);
     size_t pos = 0;
     int x = 0;
     int y = 0; // row counted from the bottom
+    // Hands on the rows below `until` that are not yet handed on.
+    auto finishRows = [&](int until) {
+        for (; y < until && y < height; ++y) {
+            sink(y, row.data());
+            std::fill(row.begin(), row.end(), uint8_t(0));
+        }
+        y = std::max(y, until);
+    };
+    // Pixels past the row's end are dropped; the column stops there, so that a hostile file of
+    // endless runs cannot make it overflow.
     auto put = [&](uint8_t index) {
-        if (x < width && y < height)
-            indices[size_t(height - 1 - y) * size_t(width) + size_t(x)] = index;
+        if (x >= width)
+            return;
+        if (y < height)
+            row[size_t(x)] = index;
         ++x;
     };
     while (true) {
         if (pos + 2 > data.size()) {
             // Files cut before the end-of-bitmap marker keep what was decoded.
+            finishRows(height);
             return true;
         }
         const uint8_t count = data[pos];
@@ -85,16 +111,19 @@ bool decodeRle(std::span<const uint8_t> data, int width, int height, bool rle4,
         }
         switch (value) {
         case 0: // end of line
+            finishRows(y + 1);
             x = 0;
-            ++y;
             break;
         case 1: // end of bitmap
+            finishRows(height);
             return true;
         case 2: // delta
-            if (pos + 2 > data.size())
+            if (pos + 2 > data.size()) {
+                finishRows(height);
                 return true;
-            x += data[pos];
-            y += data[pos + 1];
+            }
+            x = std::min(x + data[pos], width);
+            finishRows(y + data[pos + 1]);
             pos += 2;
             break;
         default: { // absolute run of `value` pixels, padded to a 16-bit boundary
@@ -120,6 +149,19 @@ bool decodeRle(std::span<const uint8_t> data, int width, int height, bool rle4,
         if (y >= height)
             return true;
     }
+}
+
+// Decodes RLE8 or RLE4 data into one index per pixel, top row first.
+bool decodeRle(std::span<const uint8_t> data, int width, int height, bool rle4,
+               std::vector<uint8_t>& indices, QString* error) {
+    indices.assign(size_t(width) * size_t(height), 0);
+    return decodeRleRows(
+        data, width, height, rle4,
+        [&](int y, const uint8_t* row) {
+            std::memcpy(indices.data() + size_t(height - 1 - y) * size_t(width), row,
+                        size_t(width));
+        },
+        error);
 }
 
 // An 8-bit indexed picture whose indices are valid for a table of at most 2^bits colours.
@@ -200,7 +242,9 @@ void writeDibBits(const QImage& picture, const DibLayout& layout, uint8_t* bits)
     const int height = picture.height();
     const int bitCount = layout.header.biBitCount;
     const size_t stride = size_t(dibStride(width, bitCount));
-    auto rowOut = [&](int y) { return bits + size_t(height - 1 - y) * stride; };
+    auto rowOut = [&](int y) {
+        return bits + size_t(height - 1 - y) * stride;
+    };
 
     if (bitCount <= 8) {
         if (bitCount == 1 && picture.format() == QImage::Format_Mono) {
@@ -249,11 +293,10 @@ void writeDibBits(const QImage& picture, const DibLayout& layout, uint8_t* bits)
     QImage::Format storage = QImage::Format_RGB32;
     if (bitCount == 16)
         storage = layout.header.biCompression == BI_BITFIELDS ? QImage::Format_RGB16
-                                                               : QImage::Format_RGB555;
+                                                              : QImage::Format_RGB555;
     else if (bitCount == 24)
         storage = QImage::Format_BGR888;
-    const QImage source =
-        picture.format() == storage ? picture : picture.convertToFormat(storage);
+    const QImage source = picture.format() == storage ? picture : picture.convertToFormat(storage);
     const size_t rowBytes = size_t(width) * size_t(bitCount / 8);
     for (int y = 0; y < height; ++y) {
         uint8_t* out = rowOut(y);
@@ -263,7 +306,8 @@ void writeDibBits(const QImage& picture, const DibLayout& layout, uint8_t* bits)
 }
 
 TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colours,
-                  const uint32_t* masks, std::span<const uint8_t> bits, QString* error) {
+                  const uint32_t* masks, std::span<const uint8_t> bits, QString* error,
+                  QSize atLeast) {
     auto fail = [&](const char* text) {
         if (error)
             *error = tr(text);
@@ -279,12 +323,30 @@ TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colou
     const uint32_t compression = header.biCompression;
     const int w = int(width);
     const int h = int(height);
+    const int factor = PictureReducer::factorFor(w, h, atLeast);
 
     if (compression == BI_RLE8 || compression == BI_RLE4) {
         if ((compression == BI_RLE8 && bitCount != 8) || (compression == BI_RLE4 && bitCount != 4))
             return fail("The picture uses an unsupported compression.");
         if (topDown)
             return fail("The picture uses an unsupported compression.");
+        if (factor > 1) {
+            // Row by row, bottom row first, into the reducer.
+            const QList<QRgb> table = tableOf(colours, 1 << bitCount);
+            PictureReducer reducer(w, h, factor, PictureReducer::Order::BottomUp);
+            std::vector<QRgb> line(static_cast<size_t>(w));
+            if (reducer.isNull())
+                return fail("Not enough memory for the picture.");
+            const bool ok = decodeRleRows(
+                bits, w, h, compression == BI_RLE4,
+                [&](int y, const uint8_t* in) {
+                    for (int x = 0; x < w; ++x)
+                        line[size_t(x)] = table[in[x]];
+                    reducer.addRow(h - 1 - y, line.data());
+                },
+                error);
+            return ok ? TBitmap(reducer.result(), pf32bit) : TBitmap();
+        }
         std::vector<uint8_t> indices;
         if (!decodeRle(bits, w, h, compression == BI_RLE4, indices, error))
             return TBitmap();
@@ -314,6 +376,50 @@ TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colou
         return bits.data() + size_t(stored) * size_t(stride);
     };
 
+    uint32_t m[3] = {0, 0, 0};
+    if (bitfields) {
+        if (!masks)
+            return fail("The picture's colour masks are missing.");
+        std::copy(masks, masks + 3, m);
+    } else if (bitCount == 16) {
+        m[0] = 0x7C00;
+        m[1] = 0x03E0;
+        m[2] = 0x001F;
+    } else {
+        m[0] = 0xFF0000;
+        m[1] = 0x00FF00;
+        m[2] = 0x0000FF;
+    }
+
+    if (factor > 1) {
+        // One row at a time in 32 bits, into the reducer.
+        PictureReducer reducer(w, h, factor, PictureReducer::Order::TopDown);
+        std::vector<QRgb> line(static_cast<size_t>(w));
+        if (reducer.isNull())
+            return fail("Not enough memory for the picture.");
+        const QList<QRgb> table = bitCount <= 8 ? tableOf(colours, 1 << bitCount) : QList<QRgb>();
+        const MaskChannel r = channelOf(m[0]), g = channelOf(m[1]), b = channelOf(m[2]);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* in = rowIn(y);
+            QRgb* out = line.data();
+            for (int x = 0; x < w; ++x) {
+                if (bitCount == 1) {
+                    out[x] = table[(in[x >> 3] >> (7 - (x & 7))) & 1];
+                } else if (bitCount == 4) {
+                    out[x] = table[(x & 1) ? (in[x >> 1] & 0x0F) : (in[x >> 1] >> 4)];
+                } else if (bitCount == 8) {
+                    out[x] = table[in[x]];
+                } else if (bitCount == 24) {
+                    out[x] = qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
+                } else {
+                    out[x] = maskedPixel(in, x, bitCount, r, g, b);
+                }
+            }
+            reducer.addRow(y, out);
+        }
+        return TBitmap(reducer.result(), pf32bit);
+    }
+
     if (bitCount <= 8) {
         QImage image(w, h, bitCount == 1 ? QImage::Format_Mono : QImage::Format_Indexed8);
         if (image.isNull())
@@ -331,21 +437,6 @@ TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colou
                     out[x] = (x & 1) ? (in[x >> 1] & 0x0F) : (in[x >> 1] >> 4);
         }
         return TBitmap(image, bitCount == 1 ? pf1bit : bitCount == 4 ? pf4bit : pf8bit);
-    }
-
-    uint32_t m[3] = {0, 0, 0};
-    if (bitfields) {
-        if (!masks)
-            return fail("The picture's colour masks are missing.");
-        std::copy(masks, masks + 3, m);
-    } else if (bitCount == 16) {
-        m[0] = 0x7C00;
-        m[1] = 0x03E0;
-        m[2] = 0x001F;
-    } else {
-        m[0] = 0xFF0000;
-        m[1] = 0x00FF00;
-        m[2] = 0x0000FF;
     }
 
     if (bitCount == 24) {
@@ -384,14 +475,8 @@ TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colou
     for (int y = 0; y < h; ++y) {
         const uint8_t* in = rowIn(y);
         QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            uint32_t p = 0;
-            if (bitCount == 16)
-                p = uint32_t(in[2 * x]) | (uint32_t(in[2 * x + 1]) << 8);
-            else
-                std::memcpy(&p, in + 4 * size_t(x), 4);
-            out[x] = qRgb(r.extract(p), g.extract(p), b.extract(p));
-        }
+        for (int x = 0; x < w; ++x)
+            out[x] = maskedPixel(in, x, bitCount, r, g, b);
     }
     return TBitmap(image, pf32bit);
 }

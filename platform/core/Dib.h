@@ -5,6 +5,7 @@
 
 #include "platform/core/TBitmap.h"
 
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -62,8 +63,8 @@ int dibColourCount(const BITMAPINFOHEADER& header);
 
 // The layout a picture is written in as an uncompressed DIB.
 struct DibLayout {
-    BITMAPINFOHEADER header;     // biSizeImage filled, bottom-up, BI_RGB or BI_BITFIELDS
-    std::vector<RGBQUAD> colours; // 2^bits entries up to 8 bits, else empty
+    BITMAPINFOHEADER header;       // biSizeImage filled, bottom-up, BI_RGB or BI_BITFIELDS
+    std::vector<RGBQUAD> colours;  // 2^bits entries up to 8 bits, else empty
     uint32_t masks[3] = {0, 0, 0}; // red, green, blue with BI_BITFIELDS
 };
 
@@ -82,8 +83,12 @@ void writeDibBits(const QImage& picture, const DibLayout& layout, uint8_t* bits)
 // BI_RLE4, BI_RLE8, BI_BITFIELDS and BI_ALPHABITFIELDS 16/32, bottom-up and top-down rows.
 // The bitmap's depth follows the DIB: 1 bit pf1bit, 4 bits pf4bit, 8 bits pf8bit, 16 bits
 // 5-5-5 pf15bit and 5-6-5 pf16bit, 24 bits pf24bit, the rest pf32bit.
+// With a valid `atLeast` (a thumbnail's size), a picture at least twice as large each way comes
+// back reduced while its rows are read (PictureReducer), as a pf32bit bitmap not below that size:
+// the whole picture is never built.
 TBitmap decodeDib(const BITMAPINFOHEADER& header, std::span<const RGBQUAD> colours,
-                  const uint32_t* masks, std::span<const uint8_t> bits, QString* error);
+                  const uint32_t* masks, std::span<const uint8_t> bits, QString* error,
+                  QSize atLeast = QSize());
 
 // Reads a packed DIB: header, then masks or colour table, then pixels.
 TBitmap decodePackedDib(std::span<const uint8_t> packed, QString* error);

@@ -11,6 +11,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "ui/TStatusBar.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -23,6 +24,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -233,6 +235,122 @@ TEST(ImageBrowserRules, SizeTextsFiltersAndScaledJpegDecoding) {
             << name;
 }
 
+// An icon file of one PNG image.
+QByteArray iconOf(const QByteArray& png) {
+    QByteArray ico;
+    const auto put = [&ico](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            ico.append(char((value >> (8 * i)) & 0xFF));
+    };
+    put(0, 2), put(1, 2), put(1, 2);                                // ICONDIR
+    put(0, 4), put(1, 2), put(32, 2), put(uint32_t(png.size()), 4); // 256 x 256, planes, bits, size
+    put(22, 4);                                                     // offset
+    return ico + png;
+}
+
+// The resident memory of the process, now and at its peak since the last reset, in bytes.
+int64_t statusBytes(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field)))
+                       .trimmed()
+                       .split(' ')
+                       .value(0)
+                       .toLongLong() *
+                   1024;
+    return -1;
+}
+
+// The thumbnail of a picture of 2^26 pixels (8192 x 8192, the largest a reader builds) costs
+// little more than its file: BMP (plain and RLE) and GIF are reduced while their rows are read,
+// never built whole nor copied to 32 bits. The peak is the kernel's (VmHWM, reset before each).
+TEST(ImageBrowserRules, ThumbnailsOfHugePicturesAreDecodedReduced) {
+    QFile reset(QStringLiteral("/proc/self/clear_refs"));
+    if (!reset.open(QIODevice::WriteOnly))
+        GTEST_SKIP() << "the peak memory cannot be reset here";
+    reset.close();
+    TempDir dir;
+    constexpr int kSide = 8192;
+    {
+        // Left half red, right half blue, in 256 colours.
+        QImage halves(kSide, kSide, QImage::Format_Indexed8);
+        halves.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+        for (int y = 0; y < kSide; ++y) {
+            uint8_t* row = halves.scanLine(y);
+            std::memset(row, 0, kSide / 2);
+            std::memset(row + kSide / 2, 1, kSide / 2);
+        }
+        SalvarImagem(TBitmap(halves, pf8bit), dir.file(QStringLiteral("huge.bmp")));
+        SalvarImagem(TBitmap(halves, pf8bit), dir.file(QStringLiteral("huge.gif")));
+        QByteArray png;
+        QBuffer buffer(&png);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(halves.save(&buffer, "PNG"));
+        ASSERT_TRUE(writeAll(dir.file(QStringLiteral("huge.ico")), iconOf(png)));
+    }
+    {
+        // An interlaced PNG icon (from ImageMagick), whose passes come pixel by pixel.
+        const QString png = dir.file(QStringLiteral("interlaced.png"));
+        const ProcessResult made = run(
+            QStringLiteral("convert"),
+            {QStringLiteral("-size"), QStringLiteral("400x600"), QStringLiteral("xc:red"),
+             QStringLiteral("-size"), QStringLiteral("400x600"), QStringLiteral("xc:blue"),
+             QStringLiteral("+append"), QStringLiteral("-interlace"), QStringLiteral("PNG"), png});
+        ASSERT_EQ(made.exitCode, 0);
+        ASSERT_TRUE(writeAll(dir.file(QStringLiteral("interlaced.ico")), iconOf(readAll(png))));
+    }
+    {
+        // The same as RLE8: each row one run of 4096 red pixels (16 runs of 255 and one of 16),
+        // then the same of blue.
+        QByteArray rle;
+        for (int y = 0; y < kSide; ++y) {
+            for (int index = 0; index < 2; ++index) {
+                for (int i = 0; i < 16; ++i)
+                    rle.append(char(255)).append(char(index));
+                rle.append(char(16)).append(char(index));
+            }
+            rle.append(char(0)).append(char(0));
+        }
+        rle.append(char(0)).append(char(1));
+        QByteArray file(14 + 40 + 8, '\0');
+        const auto put = [&file](int at, uint32_t value, int bytes) {
+            for (int i = 0; i < bytes; ++i)
+                file[at + i] = char((value >> (8 * i)) & 0xFF);
+        };
+        file[0] = 'B', file[1] = 'M';
+        put(2, uint32_t(file.size() + rle.size()), 4);
+        put(10, uint32_t(file.size()), 4);
+        put(14, 40, 4), put(18, kSide, 4), put(22, kSide, 4), put(26, 1, 2), put(28, 8, 2);
+        put(30, 1 /* BI_RLE8 */, 4), put(34, uint32_t(rle.size()), 4), put(46, 2, 4);
+        put(54, 0x00FF0000, 4), put(58, 0x000000FF, 4); // red, blue
+        ASSERT_TRUE(writeAll(dir.file(QStringLiteral("rle.bmp")), file + rle));
+    }
+    const QSize cell(200, 150);
+    for (const char* name : {"huge.bmp", "rle.bmp", "huge.gif", "huge.ico", "interlaced.ico"}) {
+        const QString file = dir.file(QString::fromLatin1(name));
+        const int64_t fileBytes = QFileInfo(file).size();
+        ASSERT_TRUE(reset.open(QIODevice::WriteOnly));
+        reset.write("5");
+        reset.close();
+        const int64_t before = statusBytes("VmRSS:");
+        const QImage thumb = TFormExplorer::FazerMiniatura(file, cell);
+        const int64_t peak = statusBytes("VmHWM:");
+        ASSERT_GT(before, 0);
+        EXPECT_LT(peak - before, fileBytes + (int64_t(32) << 20))
+            << name << ": the decode took " << (peak - before) / 1048576 << " MiB for a file of "
+            << fileBytes / 1048576 << " MiB";
+        ASSERT_EQ(thumb.size(), cell) << name;
+        EXPECT_TRUE(near(thumb.pixel(20, 75), Qt::red)) << name;
+        EXPECT_TRUE(near(thumb.pixel(180, 75), Qt::blue)) << name;
+    }
+    // The same routines still give the whole picture when no thumbnail size is asked.
+    const TBitmap whole = CarregarImagem(dir.file(QStringLiteral("huge.gif")));
+    EXPECT_EQ(QSize(whole.Width(), whole.Height()), QSize(kSide, kSide));
+}
+
 TEST_F(ImageBrowser, AFillShowsEveryFileOfTheFilterWithItsOwnThumbnail) {
     const QString pics = folder(QStringLiteral("pics"));
     SalvarImagem(TBitmap(solid(Qt::red)), pics + QStringLiteral("/a.jpg"));
@@ -321,6 +439,68 @@ TEST_F(ImageBrowser, AFillShowsEveryFileOfTheFilterWithItsOwnThumbnail) {
     EXPECT_EQ(browser->ShellTreeView->Path(), QStringLiteral("Drives"));
     ASSERT_TRUE(waitForFill(browser));
     EXPECT_EQ(browser->ListView->count(), 0);
+}
+
+// At "Grande" the thumbnails of a large folder would take far more than their budget: the list
+// holds those near the view within it, and the entries that come into view get theirs back.
+TEST_F(ImageBrowser, ThumbnailsStayWithinTheirBudgetAndComeBackIntoView) {
+    const QString pics = folder(QStringLiteral("many"));
+    SalvarImagem(TBitmap(solid(Qt::blue, 120, 90)), pics + QStringLiteral("/p000.bmp"));
+    for (int i = 1; i < 60; ++i)
+        ASSERT_EQ(::link(QFile::encodeName(pics + QStringLiteral("/p000.bmp")).constData(),
+                         QFile::encodeName(
+                             pics + QStringLiteral("/p%1.bmp").arg(i, 3, 10, QLatin1Char('0')))
+                             .constData()),
+                  0);
+    TFormExplorer* browser = openBrowser();
+    EXPECT_EQ(browser->ImageList->Budget(), int64_t(256) << 20);
+    constexpr int64_t kBudget = int64_t(24) << 20;
+    browser->ImageList->SetBudget(kBudget);
+    browser->ComboBoxTamanho->setCurrentIndex(2);
+    ASSERT_TRUE(browser->ShellTreeView->SetPath(pics));
+    ASSERT_TRUE(waitForFill(browser));
+    QListWidget* list = browser->ListView;
+    ASSERT_EQ(list->count(), 60);
+    const QSize cell = browser->ImageList->Size();
+    ASSERT_GT(60 * int64_t(cell.width()) * cell.height() * 4, 2 * kBudget);
+    // The bytes of the pictures the entries' icons hold.
+    const auto held = [&] {
+        int64_t bytes = 0;
+        for (int row = 0; row < list->count(); ++row)
+            for (const QSize size : list->item(row)->icon().availableSizes())
+                bytes += int64_t(size.width()) * size.height() * 4;
+        return bytes;
+    };
+    const auto shown = [&](int row) {
+        return !list->item(row)->icon().isNull();
+    };
+    const auto check = [&](const char* where) {
+        EXPECT_LE(held(), kBudget) << where;
+        EXPECT_EQ(held(), browser->ImageList->Bytes()) << where;
+        const auto [first, last] = browser->FaixaVisivel();
+        ASSERT_LE(first, last) << where;
+        for (int row = first; row <= last; ++row) {
+            ASSERT_TRUE(shown(row)) << where << " " << row;
+            EXPECT_TRUE(near(centre(list->item(row), cell), Qt::blue)) << where << " " << row;
+        }
+    };
+    check("after the fill");
+    EXPECT_TRUE(shown(0));
+    EXPECT_FALSE(shown(59));
+
+    list->scrollToBottom();
+    ASSERT_TRUE(waitFor([&] { return shown(59); }));
+    ASSERT_TRUE(waitForFill(browser));
+    check("at the end");
+    EXPECT_FALSE(shown(0));
+
+    list->scrollToTop();
+    ASSERT_TRUE(waitFor([&] { return shown(0); }));
+    ASSERT_TRUE(waitForFill(browser));
+    check("back at the top");
+    EXPECT_FALSE(shown(59));
+    // Every entry is still there with its record.
+    EXPECT_EQ(paths(browser).size(), 60);
 }
 
 TEST_F(ImageBrowser, SubfoldersAreFilledExceptHiddenReadOnlyAndLinkedOnes) {

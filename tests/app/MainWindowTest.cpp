@@ -25,6 +25,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <ctime>
+
 using namespace qdx;
 using namespace qdx::test;
 
@@ -421,6 +423,28 @@ TEST(TSplashF, TheStartUpSplashCannotBeDismissedAndTheAboutWindowCloses) {
     // The picture is drawn, not blank.
     const QImage picture = splash.Image1->pixmap().toImage();
     EXPECT_NE(picture.pixelColor(10, 10), picture.pixelColor(500, 290));
+
+    // A window system that never paints it: the wait lasts its whole bound asleep in the event
+    // loop, so it costs next to no processor time (a loop that polled would burn it all).
+    TSplashF unseen(TSplashF::Mode::StartUp);
+    struct NoPaint : QObject {
+        bool eventFilter(QObject*, QEvent* event) override {
+            return event->type() == QEvent::Paint;
+        }
+    } noPaint;
+    unseen.Image1->installEventFilter(&noPaint); // the last filter installed runs first
+    const auto processorMs = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+    };
+    const double before = processorMs();
+    unseen.ShowAndWaitForPaint(2000);
+    const double spent = processorMs() - before;
+    EXPECT_FALSE(unseen.Painted());
+    EXPECT_LT(spent, 250.0) << "the wait for the first paint used the processor for " << spent
+                            << " ms of its 2000";
+    unseen.hide();
 
     QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&splash, &key);

@@ -185,6 +185,8 @@ TEST_F(PictureWindows, OpenedFilesTakeImageNamesAndATakenNameClosesTheNewWindow)
                              "GIF Image (*.gif)|*.gif|JPEG Image File (*.jpg)|*.jpg|"
                              "JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|"
                              "Metafiles (*.wmf)|*.wmf"));
+    // The open dialog previews the picture the user points at.
+    EXPECT_TRUE(prompts.asked[0].request.picturePreview);
     EXPECT_EQ(picture(0)->windowTitle(), file);
     EXPECT_EQ(picture(0)->objectName(), QStringLiteral("Image1"));
     // Larger than the window: it scrolls to the picture's bottom edge.

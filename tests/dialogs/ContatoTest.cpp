@@ -7,6 +7,7 @@
 #include "dialogs/TFormErro.h"
 #include "platform/core/Exception.h"
 #include "shared/Configuracoes.h"
+#include "shared/SoftwareKey.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/dialogs/OnModal.h"
 #include "ui/ErrorRoute.h"
@@ -268,11 +269,11 @@ TEST_F(Contato, MessageReachesTheServerAsComposed) {
 // sender remembered from the last attempt; then a good server takes the same message.
 TEST_F(Contato, ServerFaultsKeepEveryEntry) {
     auto d = filled();
-    const auto attempt = [&](const QString& name) {
+    const auto attempt = [&](const QString& name, const QString& message = kFalha) {
         prompts.asked.clear();
         d->EditNome->setText(name);
         d->SpeedButtonEnviar->click();
-        EXPECT_EQ(prompts.texts(QStringLiteral("error")), QStringList{kFalha})
+        EXPECT_EQ(prompts.texts(QStringLiteral("error")), QStringList{message})
             << name.toStdString();
         EXPECT_NE(d->result(), QDialog::Accepted);
         EXPECT_EQ(d->EditNome->text(), name);
@@ -281,7 +282,29 @@ TEST_F(Contato, ServerFaultsKeepEveryEntry) {
         EXPECT_TRUE(d->MemoDescricao->toPlainText().startsWith(QStringLiteral("Primeira")));
         EXPECT_EQ(TFormErro::NomeLembrado(), name);
     };
-    attempt(QStringLiteral("No host")); // nothing configured
+    // Nothing configured: the message says what is missing and where to set it.
+    const QString onde =
+        QStringLiteral(" in the section [Software\\Quadrix] of %1.").arg(softwareKeyFile());
+    const QString semServidor =
+        QStringLiteral(
+            "No mail server is configured: set QUADRIX_SMTP_HOST (and QUADRIX_SMTP_PORT, "
+            "25 when not set) in the environment, or SMTP_HOST (and SMTP_PORT)") +
+        onde;
+    const QString semCaixa = QStringLiteral("No contact mailbox is configured: set "
+                                            "QUADRIX_CONTACT_MAILBOX in the environment, or "
+                                            "CONTACT_MAILBOX") +
+                             onde;
+    attempt(QStringLiteral("No host"), QStringLiteral("Problem to send message!\r") + semServidor);
+    qunsetenv("QUADRIX_CONTACT_MAILBOX");
+    attempt(QStringLiteral("Nothing"),
+            QStringLiteral("Problem to send message!\r") + semServidor + u'\r' + semCaixa);
+    // The per-user file serves as well as the environment.
+    GravarChaveSoftware(QStringLiteral("Quadrix"), QStringLiteral("SMTP_HOST"),
+                        QStringLiteral("127.0.0.1"), TTipoChave::tcTexto);
+    attempt(QStringLiteral("No mailbox"), QStringLiteral("Problem to send message!\r") + semCaixa);
+    GravarChaveSoftware(QStringLiteral("Quadrix"), QStringLiteral("SMTP_HOST"), QString(),
+                        TTipoChave::tcTexto);
+    qputenv("QUADRIX_CONTACT_MAILBOX", kCaixa.toUtf8());
 
     {
         QTcpServer closed; // a port nobody listens on any more
@@ -291,14 +314,24 @@ TEST_F(Contato, ServerFaultsKeepEveryEntry) {
         useServer(port);
         attempt(QStringLiteral("No server"));
     }
-    for (const char* mode : {"refuse-rcpt", "close-in-data", "silent"}) {
+    // Each byte of the trickling server comes well within the step's limit; only the limit of
+    // the whole exchange ends it, long before the server stops on its own.
+    d->TempoTotal = 3000;
+    for (const char* mode : {"refuse-rcpt", "close-in-data", "silent", "trickle"}) {
         MailServer server(QString::fromLatin1(mode), mailFolder());
         ASSERT_NE(server.port, 0) << mode;
         useServer(server.port);
-        QElapsedTimer clock;
-        clock.start();
         attempt(QString::fromLatin1(mode));
         EXPECT_TRUE(server.mails().isEmpty());
+        if (QLatin1String(mode) == QLatin1String("trickle")) {
+            // The server tells who hung up first.
+            const QString trickled = mailFolder() + QStringLiteral("/trickle.txt");
+            QElapsedTimer wait;
+            wait.start();
+            while (!QFile::exists(trickled) && wait.elapsed() < 60000)
+                QThread::msleep(50);
+            EXPECT_EQ(readAll(trickled), QByteArray("client-left"));
+        }
     }
 
     MailServer good(QStringLiteral("accept"), mailFolder());

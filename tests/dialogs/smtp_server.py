@@ -10,6 +10,9 @@ prints "PORT <n>" once it listens and serves until killed. Modes:
   close-in-data answers like a server up to DATA, then closes the connection in the middle of
                 the message
   silent        accepts connections and never answers
+  trickle       sends an endless greeting of continuation lines, one byte every 0.2 s, for 30 s,
+                then writes OUTDIR/trickle.txt: "client-left" when the client hung up first,
+                "server-ended" when the 30 s ran out
 """
 
 import asyncio
@@ -77,7 +80,7 @@ def serve_aiosmtpd(outdir, refuse_rcpt):
         time.sleep(3600)
 
 
-def serve_raw(mode):
+def serve_raw(mode, outdir):
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
@@ -85,7 +88,33 @@ def serve_raw(mode):
     print("PORT %d" % listener.getsockname()[1], flush=True)
     held = []
 
+    def trickle(conn):
+        greeting = b"220-test ESMTP, slowly\r\n" * 100
+        ended = "server-ended"
+        conn.settimeout(0.2)
+        start = time.monotonic()
+        sent = 0
+        try:
+            while time.monotonic() - start < 30:
+                conn.sendall(greeting[sent % len(greeting):][:1])
+                sent += 1
+                try:
+                    if conn.recv(64) == b"":
+                        ended = "client-left"
+                        break
+                except socket.timeout:
+                    pass
+        except OSError:
+            ended = "client-left"
+        conn.close()
+        with open(os.path.join(outdir, "trickle.txt.part"), "w") as f:
+            f.write(ended)
+        os.rename(os.path.join(outdir, "trickle.txt.part"), os.path.join(outdir, "trickle.txt"))
+
     def talk(conn):
+        if mode == "trickle":
+            trickle(conn)
+            return
         if mode == "silent":
             held.append(conn)  # kept open, never answered
             return
@@ -115,7 +144,7 @@ def main():
     if mode in ("accept", "refuse-rcpt"):
         serve_aiosmtpd(outdir, mode == "refuse-rcpt")
     else:
-        serve_raw(mode)
+        serve_raw(mode, outdir)
 
 
 if __name__ == "__main__":

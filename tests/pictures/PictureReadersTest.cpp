@@ -52,6 +52,14 @@ void expectSurvivesDamage(const QByteArray& valid, const Decoder& decode, const 
     }
 }
 
+// The same for a reader that also reduces pictures for thumbnails: whole, and reduced.
+void expectSurvivesDamage(const QByteArray& valid,
+                          TBitmap (*decode)(std::span<const uint8_t>, QSize), const char* name) {
+    for (const QSize atLeast : {QSize(), QSize(4, 3)})
+        expectSurvivesDamage(
+            valid, [&](std::span<const uint8_t> bytes) { return decode(bytes, atLeast); }, name);
+}
+
 TEST(PictureReaders, DamagedFilesGiveAnErrorOrAPictureNeverACrash) {
     const QImage picture = testPicture(23, 17);
     for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit}) {
