@@ -77,7 +77,6 @@ TFormConfiguracao::TFormConfiguracao(QWidget* parent, const TJanelaPrincipal& Pr
     setWindowTitle(QStringLiteral("Configurations"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(719, 337);
 
     buildPictures();
     buildFilms();
@@ -102,6 +101,8 @@ TFormConfiguracao::TFormConfiguracao(QWidget* parent, const TJanelaPrincipal& Pr
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(groups, 1);
     layout->addLayout(bottom);
+    // 719 x 337, or larger where the texts need it (a large font, another scale).
+    setFixedSize(QSize(719, 337).expandedTo(sizeHint()));
 
     // Errors of the handlers reach the program's error route with the control as their origin.
     using F = TFormConfiguracao;

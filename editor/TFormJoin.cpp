@@ -150,7 +150,7 @@ TFormJoin::TFormJoin(EditorHost* host, QWidget* parent) : TVisualizadorFilme(hos
     AdicionarCaixasSelecaoPartes(row);
     auto* small = new QVBoxLayout;
     for (QPushButton* b : {SpeedButtonDividir, SpeedButtonSalvar, SpeedButtonCriar}) {
-        b->setFixedHeight(22);
+        b->setFixedHeight(std::max(22, b->sizeHint().height())); // taller for a large font
         small->addWidget(b);
     }
     row->addLayout(small);

@@ -18,6 +18,8 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(host, parent) {
     setWindowTitle(TituloJanela());
     setWindowIcon(QIcon());
@@ -79,7 +81,7 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
     for (QPushButton* b :
          {SpeedButtonSalvar, SpeedButtonApagar, SpeedButtonCrairNovo, SpeedButtonDividir}) {
         // 221 x 27 where the window is wide enough; narrower rather than overlapping.
-        b->setFixedHeight(27);
+        b->setFixedHeight(std::max(27, b->sizeHint().height())); // taller for a large font
         b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 16);
         b->setMaximumWidth(221);
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -93,6 +95,8 @@ TFormSplit::TFormSplit(EditorHost* host, QWidget* parent) : TVisualizadorFilme(h
     AdicionarCaixasSelecaoPartes(row);
     row->addStretch(1);
     bottom->addLayout(row);
+    // The panel never gets less than its texts need.
+    PanelInferior->setMinimumHeight(std::max(95, PanelInferior->sizeHint().height()));
 
     Splitter1 = new QSplitter(Qt::Vertical);
     Splitter1->addWidget(ScrollBoxFrame);
