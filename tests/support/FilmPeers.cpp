@@ -73,8 +73,9 @@ QStringList frameMd5s(const QString& film) {
 }
 
 QByteArray decodeComplaints(const QString& film) {
-    const ProcessResult r = ffmpeg({QStringLiteral("-i"), film, QStringLiteral("-f"),
-                                    QStringLiteral("null"), QStringLiteral("-")});
+    const ProcessResult r =
+        ffmpeg({QStringLiteral("-xerror"), QStringLiteral("-i"), film, QStringLiteral("-f"),
+                QStringLiteral("null"), QStringLiteral("-")});
     return r.exitCode == 0 ? r.err : r.err + "(ffmpeg failed)";
 }
 
@@ -83,6 +84,29 @@ int probeFrameCount(const QString& film) {
                         QStringLiteral("v:0"), QStringLiteral("-show_entries"),
                         QStringLiteral("stream=nb_read_packets")})
         .toInt();
+}
+
+int probeDecodedFrames(const QString& film) {
+    return probe(film, {QStringLiteral("-count_frames"), QStringLiteral("-select_streams"),
+                        QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                        QStringLiteral("stream=nb_read_frames")})
+        .toInt();
+}
+
+QString probePictureKinds(const QString& film) {
+    const ProcessResult r =
+        run(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+             QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+             QStringLiteral("frame=key_frame,pict_type"), QStringLiteral("-of"),
+             QStringLiteral("csv=p=0"), film});
+    QString kinds;
+    for (const QByteArray& line : r.out.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        if (fields.size() >= 2)
+            kinds += fields[0] == "1" ? QLatin1Char('K') : QLatin1Char(fields[1].at(0));
+    }
+    return kinds;
 }
 
 qint64 probeAudioSamples(const QString& film) {
