@@ -36,7 +36,9 @@ LONG spanFor(int reorderDelay) {
 // show one picture twice or lose one.
 std::unique_ptr<VideoEncoder> openBridge(const char* encoder, const AVFrame& picture,
                                          const AVISTREAMINFO& info, bool reorders,
-                                         const std::optional<Mpeg4Layer>& layer, QString* error) {
+                                         const std::optional<Mpeg4Layer>& layer,
+                                         const std::optional<H264Sequence>& sequence,
+                                         QString* error) {
     EncoderSettings settings;
     settings.encoder = encoder;
     settings.like = &picture;
@@ -61,6 +63,24 @@ std::unique_ptr<VideoEncoder> openBridge(const char* encoder, const AVFrame& pic
             settings.options.emplace_back("flags", flags);
     } else if (name == "libx264") {
         settings.options = {{"preset", "ultrafast"}, {"crf", "10"}};
+        // The source's profile, level, entropy coder and reference count: its samples after the
+        // bridge are decoded with a decoder set up by the bridge's parameters.
+        if (sequence) {
+            const bool high = sequence->profile >= 100;
+            QByteArray params = QByteArray("cabac=") + (sequence->cabac ? "1" : "0") +
+                                ":8x8dct=" + (high ? "1" : "0") + ":ref=" +
+                                QByteArray::number(std::max(1, sequence->referenceFrames));
+            settings.options.emplace_back("x264-params", params);
+            if (sequence->profile == 66 || sequence->profile == 77 || sequence->profile == 100)
+                settings.options.emplace_back("profile",
+                                              sequence->profile == 66
+                                                  ? "baseline"
+                                                  : (sequence->profile == 77 ? "main" : "high"));
+            if (sequence->level > 0)
+                settings.options.emplace_back("level",
+                                              QByteArray::number(sequence->level / 10) + "." +
+                                                  QByteArray::number(sequence->level % 10));
+        }
     }
     return VideoEncoder::open(settings, error);
 }
@@ -238,20 +258,21 @@ bool StreamCopier::checkBridge(const AVFrame& picture) {
     std::optional<Mpeg4Layer> layer;
     std::optional<H264Sequence> sequence;
     if (name == "mpeg4") {
-        layer = mpeg4Layer(m_sourceHeaders);
+        layer = m_layer = mpeg4Layer(m_sourceHeaders);
         if (!layer)
             return fallBack(QStringLiteral("its MPEG-4 video object layer cannot be read"));
     } else if (name == "libx264") {
-        sequence = h264Sequence(headers, size_t(m_sourceHeaders.size()),
-                                startsWithStartCode(m_sourceHeaders) ? 0 : m_lengthSize);
+        sequence = m_sequence =
+            h264Sequence(headers, size_t(m_sourceHeaders.size()),
+                         startsWithStartCode(m_sourceHeaders) ? 0 : m_lengthSize);
         if (!sequence)
             return fallBack(QStringLiteral("its H.264 sequence parameters cannot be read"));
     }
     AVISTREAMINFO info;
     m_source->info(info);
     QString why;
-    std::unique_ptr<VideoEncoder> encoder =
-        openBridge(m_encoder, picture, info, m_getter && m_getter->reorders(), layer, &why);
+    std::unique_ptr<VideoEncoder> encoder = openBridge(
+        m_encoder, picture, info, m_getter && m_getter->reorders(), layer, sequence, &why);
     VideoEncoder::Sample sample;
     if (!encoder || !encoder->encodeAsIs(&picture, 0, true) || !encoder->finish() ||
         !encoder->take(sample))
@@ -278,6 +299,14 @@ bool StreamCopier::checkBridge(const AVFrame& picture) {
                 differences << QStringLiteral("%1 bits").arg(sequence->bitDepth);
             if (ours->frameMbsOnly != sequence->frameMbsOnly)
                 differences << QStringLiteral("interlaced coding");
+            if (ours->profile != sequence->profile)
+                differences << QStringLiteral("profile %1").arg(sequence->profile);
+            if (ours->level > sequence->level)
+                differences << QStringLiteral("level %1").arg(sequence->level / 10.0);
+            if (ours->cabac != sequence->cabac)
+                differences << QStringLiteral("its entropy coder");
+            if (ours->referenceFrames > std::max(1, sequence->referenceFrames))
+                differences << QStringLiteral("%1 reference frames").arg(sequence->referenceFrames);
         }
         if (!differences.isEmpty())
             return fallBack(QStringLiteral("the re-encoder cannot code like its H.264 video (%1)")
@@ -461,9 +490,8 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
             return false;
         if (!encoder) {
             QString why;
-            const std::optional<Mpeg4Layer> layer =
-                QByteArray(m_encoder) == "mpeg4" ? mpeg4Layer(m_sourceHeaders) : std::nullopt;
-            encoder = openBridge(m_encoder, *picture, info, m_getter->reorders(), layer, &why);
+            encoder = openBridge(m_encoder, *picture, info, m_getter->reorders(), m_layer,
+                                 m_sequence, &why);
             if (!encoder) {
                 if (error)
                     *error = why;

@@ -23,6 +23,7 @@
 // frames instead, and bridgeNote() says why.
 
 #include "platform/vfw/CompressorChooser.h"
+#include "platform/vfw/StreamHeaders.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,6 +31,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -131,7 +133,9 @@ private:
     DWORD m_scale = 0;
     bool m_bridgeChecked = false;
     QString m_bridgeNote;
-    QByteArray m_sourceHeaders; // the bytes holding the source's sequence or layer headers
+    QByteArray m_sourceHeaders;        // the bytes holding the source's sequence or layer headers
+    std::optional<Mpeg4Layer> m_layer; // the bridge codes like these (checkBridge)
+    std::optional<H264Sequence> m_sequence;
     bool m_allKeys = true;
     const char* m_encoder = nullptr;
     bool m_inBandHeaders = false; // the extra data is start-code headers a decoder can take in-band

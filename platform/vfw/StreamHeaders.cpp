@@ -122,8 +122,17 @@ bool h264HasIdr(const uint8_t* data, size_t size, int lengthSize) {
 
 std::optional<H264Sequence> h264Sequence(const uint8_t* data, size_t size, int lengthSize) {
     std::optional<H264Sequence> found;
+    std::optional<bool> cabac;
     forEachUnit(data, size, lengthSize, [&](const uint8_t* unit, size_t length) {
-        if ((unit[0] & 0x1f) != 7)
+        if ((unit[0] & 0x1f) == 8 && !cabac) {
+            const std::vector<uint8_t> bytes = payload(unit + 1, length - 1);
+            BitReader r(bytes.data(), bytes.size());
+            r.ue(); // its id
+            r.ue(); // its sequence's
+            cabac = r.bit();
+            return !found;
+        }
+        if ((unit[0] & 0x1f) != 7 || found)
             return true;
         const std::vector<uint8_t> bytes = payload(unit + 1, length - 1);
         BitReader r(bytes.data(), bytes.size());
@@ -181,8 +190,10 @@ std::optional<H264Sequence> h264Sequence(const uint8_t* data, size_t size, int l
         s.frameMbsOnly = r.bit();
         if (!r.overrun())
             found = s;
-        return false;
+        return !cabac;
     });
+    if (found && cabac)
+        found->cabac = *cabac;
     return found;
 }
 

@@ -25,8 +25,10 @@ struct H264Sequence {
     int bitDepth = 8;
     bool frameMbsOnly = true; // false: interlaced (field or MBAFF) coding
     int referenceFrames = 0;
+    bool cabac = false; // the first picture parameter set's entropy coder (false: CAVLC)
 };
-// The first sequence parameter set in start-code or length-prefixed units.
+// The first sequence parameter set in start-code or length-prefixed units, with the entropy coder
+// of the first picture parameter set.
 std::optional<H264Sequence> h264Sequence(const uint8_t* data, size_t size, int lengthSize);
 
 // The coding tools of an MPEG-4 part 2 video object layer that change how its VOPs decode.

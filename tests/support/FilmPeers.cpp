@@ -109,6 +109,36 @@ QString probePictureKinds(const QString& film) {
     return kinds;
 }
 
+QStringList h264ParameterValues(const QString& film) {
+    const ProcessResult r =
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("trace"),
+             QStringLiteral("-i"), film, QStringLiteral("-map"), QStringLiteral("0:v:0"),
+             QStringLiteral("-c:v"), QStringLiteral("copy"), QStringLiteral("-bsf:v"),
+             QStringLiteral("trace_headers"), QStringLiteral("-f"), QStringLiteral("null"),
+             QStringLiteral("-")});
+    static const QStringList names = {QStringLiteral("profile_idc"),
+                                      QStringLiteral("level_idc"),
+                                      QStringLiteral("chroma_format_idc"),
+                                      QStringLiteral("bit_depth_luma_minus8"),
+                                      QStringLiteral("frame_mbs_only_flag"),
+                                      QStringLiteral("max_num_ref_frames"),
+                                      QStringLiteral("entropy_coding_mode_flag")};
+    QStringList values;
+    for (const QByteArray& line : r.err.split('\n')) {
+        if (!line.contains("trace_headers"))
+            continue;
+        const QStringList fields =
+            QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        // "[trace_headers @ 0x..] BIT NAME BITS = VALUE"
+        if (fields.size() >= 8 && names.contains(fields[4]) && fields[fields.size() - 2] == "=")
+            values << fields[4] + QLatin1Char('=') + fields.last();
+    }
+    values.removeDuplicates();
+    values.sort();
+    return values;
+}
+
 qint64 probeAudioSamples(const QString& film) {
     // Decoded sample count: the sum of every audio frame's samples.
     const ProcessResult r = run(

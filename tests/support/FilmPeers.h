@@ -40,6 +40,10 @@ QString probeVideoCodec(const QString& film);
 // a key frame, else its picture type ('I', 'P', 'B').
 int probeDecodedFrames(const QString& film);
 QString probePictureKinds(const QString& film);
+// The values an H.264 film's parameter sets take, each "name=value" once, sorted (profile, level,
+// chroma format, bit depth, frame coding, reference count, entropy coder), as ffmpeg's header
+// trace reads them from the format and the samples.
+QStringList h264ParameterValues(const QString& film);
 double probeDuration(const QString& film);
 
 struct ProbedPacket {
