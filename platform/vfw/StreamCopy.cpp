@@ -176,27 +176,19 @@ std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* err
     // An avcC record gives the length of the units' length fields.
     if (c->m_codec == AV_CODEC_ID_H264 && extra.size() > 4 && extra[0] == 1)
         c->m_lengthSize = (uint8_t(extra[4]) & 3) + 1;
-    c->m_keys.resize(size_t(c->m_end - c->m_start));
-    c->m_storedKeys.resize(c->m_keys.size());
+    c->m_storedKeys.resize(size_t(c->m_end - c->m_start));
+    // Where decoding can start is learnt as the copy asks (H.264 reads the key sample), except
+    // in a stream of key frames only, where it decides how the stream is copied.
+    c->m_keys.assign(c->m_storedKeys.size(), c->m_codec == AV_CODEC_ID_H264 ? -1 : 0);
     for (LONG s = c->m_start; s < c->m_end; ++s) {
         const bool key = source->findSample(s, FIND_PREV | FIND_KEY) == s;
-        bool start = key;
-        // An H.264 key frame that is not an IDR picture (a recovery point of an open group) can
-        // have later pictures that refer to pictures before it: no copy starts there.
-        if (key && c->m_codec == AV_CODEC_ID_H264) {
-            LONG bytes = 0;
-            LONG samples = 0;
-            if (source->read(s, 1, nullptr, 0, &bytes, &samples) == AVIERR_OK && bytes > 0) {
-                c->m_buffer.resize(size_t(bytes));
-                start =
-                    source->read(s, 1, c->m_buffer.data(), bytes, &bytes, &samples) == AVIERR_OK &&
-                    h264HasIdr(c->m_buffer.data(), size_t(bytes), c->m_lengthSize);
-            }
-        }
         c->m_storedKeys[size_t(s - c->m_start)] = key;
-        c->m_keys[size_t(s - c->m_start)] = start;
-        c->m_allKeys = c->m_allKeys && start;
+        if (!key || c->m_codec != AV_CODEC_ID_H264)
+            c->m_keys[size_t(s - c->m_start)] = key ? 1 : 0;
+        c->m_allKeys = c->m_allKeys && key;
     }
+    for (LONG s = c->m_start; c->m_allKeys && s < c->m_end; ++s)
+        c->m_allKeys = c->isKey(s);
     if (format->uncompressed() || c->m_allKeys)
         return c;
 
@@ -234,7 +226,25 @@ std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* err
 }
 
 bool StreamCopier::isKey(LONG sample) const {
-    return sample >= m_start && sample < m_end && m_keys[size_t(sample - m_start)];
+    if (sample < m_start || sample >= m_end)
+        return false;
+    int8_t& known = m_keys[size_t(sample - m_start)];
+    if (known < 0) {
+        // An H.264 key frame that is not an IDR picture (a recovery point of an open group) can
+        // have later pictures that refer to pictures before it: no copy starts there.
+        LONG bytes = 0;
+        LONG samples = 0;
+        known = 0;
+        if (m_source->read(sample, 1, nullptr, 0, &bytes, &samples) == AVIERR_OK && bytes > 0) {
+            m_probe.resize(size_t(bytes));
+            known =
+                m_source->read(sample, 1, m_probe.data(), bytes, &bytes, &samples) == AVIERR_OK &&
+                        h264HasIdr(m_probe.data(), size_t(bytes), m_lengthSize)
+                    ? 1
+                    : 0;
+        }
+    }
+    return known > 0;
 }
 
 LONG StreamCopier::keyAtOrBefore(LONG sample) const {

@@ -125,7 +125,8 @@ private:
     FOURCC m_fourcc = 0;
     LONG m_start = 0;
     LONG m_end = 0;
-    std::vector<bool> m_keys;       // where decoding can start
+    mutable std::vector<int8_t> m_keys; // where decoding can start: 1, 0, -1 not known yet
+    mutable std::vector<uint8_t> m_probe;
     std::vector<bool> m_storedKeys; // the key flags of the source's samples
     int m_codec = 0;                // FFmpeg's codec id
     int m_lengthSize = 0; // H.264 units prefixed by their length in bytes (0: start codes)
