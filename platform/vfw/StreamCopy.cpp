@@ -309,7 +309,10 @@ bool StreamCopier::checkBridge(const AVFrame& picture) {
                 differences << QStringLiteral("%1 bits").arg(sequence->bitDepth);
             if (ours->frameMbsOnly != sequence->frameMbsOnly)
                 differences << QStringLiteral("interlaced coding");
-            if (ours->profile != sequence->profile)
+            // x264 takes the profile as a ceiling and writes the lowest one its tools need: a
+            // bridge in a lower profile of the same line (Baseline, Main, High) decodes with the
+            // source's decoder.
+            if (ours->profile > sequence->profile)
                 differences << QStringLiteral("profile %1").arg(sequence->profile);
             if (ours->level > sequence->level)
                 differences << QStringLiteral("level %1").arg(sequence->level / 10.0);
