@@ -29,6 +29,14 @@ bool TAviCapture::copyFrames(FrameOperation operation, int first, int last, PAVI
                              int framingValue) {
     using qdx::vfw::StreamCopier;
     QString error;
+    // Every refusal and failure is shown with its reason; a stop from the progress events has
+    // none and shows nothing.
+    auto failed = [this, &error](const QString& text = {}) {
+        const QString shown = text.isEmpty() ? error : text;
+        if (!shown.isEmpty())
+            ShowError(shown);
+        return false;
+    };
     std::vector<CopySource> sources;
     if (operation == FrameOperation::Concatenate) {
         // Every film is read, and its format compared with the first film's, before anything is
@@ -40,26 +48,22 @@ bool TAviCapture::copyFrames(FrameOperation operation, int first, int last, PAVI
             film.count = eq < 0 ? 0 : entryText.mid(eq + 1).trimmed().toInt();
             PAVIFILE file = nullptr;
             const HRESULT hr = AVIFileOpen(&file, film.path, OF_READ);
-            if (hr != AVIERR_OK) {
-                ShowError(openErrorText(hr));
-                return false;
-            }
+            if (hr != AVIERR_OK)
+                return failed(openErrorText(hr));
             film.file.reset(file);
             PAVISTREAM stream = nullptr;
             if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK)
-                return false;
+                return failed(QStringLiteral("%1 has no video to copy.").arg(film.path));
             film.stream.reset(stream);
             film.copier = StreamCopier::open(stream, &error);
             if (!film.copier)
-                return false;
+                return failed(QStringLiteral("%1 cannot be copied: %2").arg(film.path, error));
             if (!sources.empty()) {
                 const QString difference = sources.front().copier->differenceFrom(*film.copier);
-                if (!difference.isEmpty()) {
-                    ShowError(QStringLiteral("%1 cannot follow %2 by direct stream copy: %3. "
-                                             "Choose a compressor to join these films.")
-                                  .arg(film.path, sources.front().path, difference));
-                    return false;
-                }
+                if (!difference.isEmpty())
+                    return failed(QStringLiteral("%1 cannot follow %2 by direct stream copy: %3. "
+                                                 "Choose a compressor to join these films.")
+                                      .arg(film.path, sources.front().path, difference));
             }
             sources.push_back(std::move(film));
         }
@@ -70,28 +74,13 @@ bool TAviCapture::copyFrames(FrameOperation operation, int first, int last, PAVI
         film.copier = StreamCopier::open(source, &error,
                                          dynamic_cast<qdx::vfw::FrameGetterImpl*>(sourceGetter));
         if (!film.copier)
-            return false;
+            return failed(QStringLiteral("The film cannot be copied: %1").arg(error));
         sources.push_back(std::move(film));
     }
     StreamCopier& main = *sources.front().copier;
     if (AVIStreamSetFormat(targetStream, 0, main.format().constData(),
                            LONG(main.format().size())) != AVIERR_OK)
-        return false;
-
-    // A codec without an encoder here cannot cut between key frames: the copy starts at the key
-    // frame before, and the user hears so before anything is written.
-    if (operation != FrameOperation::Concatenate && !main.allKeyFrames() && !main.canReencode()) {
-        const LONG cut = operation == FrameOperation::Extract ? first : last + 1;
-        if (cut > main.start() && cut < main.end() && first <= last) {
-            const LONG key = main.keyFrameAtOrBefore(cut);
-            if (key >= 0 && key != cut)
-                qdx::prompts().information(
-                    qdx::applicationTitle(),
-                    QStringLiteral("The copy starts at frame %1, the key frame before the "
-                                   "selection.")
-                        .arg(key + 1));
-        }
-    }
+        return failed(QStringLiteral("The copy's video format cannot be written."));
 
     if (raiseFrameProgress(progressMax, progressMin, framingValue))
         return false;
@@ -100,27 +89,58 @@ bool TAviCapture::copyFrames(FrameOperation operation, int first, int last, PAVI
             return !raiseFrameProgress(progressMax, progressMin, int(frame + offset));
         };
     };
+    // Cuts that had to move to key frames (a codec without an encoder here, or a bridge that
+    // cannot code like the source) are said once the frames are written, with the reason.
+    QStringList moved;
     switch (operation) {
     case FrameOperation::Extract: {
         const StreamCopier::Result r =
             main.append(targetStream, 0, first, last, frameProgress(0), &error);
         if (!r.ok)
-            return false;
-        if (first <= last && (r.first != first || r.last != last))
+            return failed();
+        if (first <= last && (r.first != first || r.last != last)) {
             m_streamCopyRange = std::make_pair(int(r.first), int(r.last));
+            if (r.first != first)
+                moved << QStringLiteral("The copy starts at frame %1, the key frame before the "
+                                        "selection.")
+                             .arg(r.first + 1);
+            if (r.last != last)
+                moved << QStringLiteral("The copy ends at frame %1, where its stored frames can "
+                                        "end.")
+                             .arg(r.last + 1);
+        }
         break;
     }
     case FrameOperation::Exclude: {
         const StreamCopier::Result before =
             main.append(targetStream, 0, main.start(), first - 1, frameProgress(0), &error);
         if (!before.ok)
-            return false;
+            return failed();
         const StreamCopier::Result after = main.append(targetStream, before.next, last + 1,
                                                        main.end() - 1, frameProgress(0), &error);
         if (!after.ok)
-            return false;
-        if (last + 1 < main.end() && after.first != last + 1)
-            m_streamCopyRange = std::make_pair(first, int(after.first) - 1);
+            return failed();
+        // The frames left out: after the part before (which may have had to end later) and
+        // before the part after (which may have had to start at the key frame before).
+        const int removedFirst = first > main.start() ? int(before.last) + 1 : first;
+        const int removedLast = last + 1 < main.end() ? int(after.first) - 1 : last;
+        if (removedFirst > removedLast)
+            return failed(QStringLiteral("Frames %1 to %2 lie between two key frames: a direct "
+                                         "stream copy cannot remove them. Choose a compressor "
+                                         "to remove them.")
+                              .arg(first + 1)
+                              .arg(last + 1));
+        if (removedFirst != first || removedLast != last) {
+            m_streamCopyRange = std::make_pair(removedFirst, removedLast);
+            if (removedFirst != first)
+                moved << QStringLiteral("The film goes on to frame %1, where its stored frames "
+                                        "can end.")
+                             .arg(removedFirst);
+            if (removedLast != last)
+                moved << QStringLiteral("The film resumes at frame %1, the key frame before the "
+                                        "end of the selection.")
+                             .arg(removedLast + 2);
+        }
         break;
     }
     case FrameOperation::Concatenate: {
@@ -132,12 +152,18 @@ bool TAviCapture::copyFrames(FrameOperation operation, int first, int last, PAVI
                 c.append(targetStream, position, c.start(), c.start() + film.count - 1,
                          frameProgress(visited - c.start()), &error);
             if (!r.ok)
-                return false;
+                return failed();
             position = r.next;
             visited += film.count;
         }
         break;
     }
+    }
+    if (!moved.isEmpty()) {
+        if (!main.bridgeNote().isEmpty())
+            moved << QStringLiteral("Frames between key frames are not re-encoded: %1.")
+                         .arg(main.bridgeNote());
+        qdx::prompts().information(qdx::applicationTitle(), moved.join(QLatin1Char(' ')));
     }
     raiseFrameProgress(progressMax, progressMin, framingValue);
     return true;

@@ -8,6 +8,7 @@
 #include "platform/codec/VideoFormat.h"
 #include "platform/vfw/FrameGetterImpl.h"
 #include "platform/vfw/StreamFormat.h"
+#include "platform/vfw/StreamHeaders.h"
 #include "platform/vfw/VfwObjects.h"
 
 #include <cstring>
@@ -34,7 +35,10 @@ LONG spanFor(int reorderDelay) {
 // picture late or at once according to the headers, and a switch between the two modes would
 // show one picture twice or lose one.
 std::unique_ptr<VideoEncoder> openBridge(const char* encoder, const AVFrame& picture,
-                                         const AVISTREAMINFO& info, bool reorders, QString* error) {
+                                         const AVISTREAMINFO& info, bool reorders,
+                                         const std::optional<Mpeg4Layer>& layer,
+                                         const std::optional<H264Sequence>& sequence,
+                                         QString* error) {
     EncoderSettings settings;
     settings.encoder = encoder;
     settings.like = &picture;
@@ -46,8 +50,37 @@ std::unique_ptr<VideoEncoder> openBridge(const char* encoder, const AVFrame& pic
     if (name == "mpeg4") {
         settings.options = {{"qmin", "1"}, {"qmax", "31"}};
         settings.quantiser = 1; // the finest
+        // The source's layer decides how its VOPs decode: the bridge's layer, which a decoder
+        // keeps until the source's next one, codes the same way.
+        QByteArray flags;
+        if (layer && layer->mpegQuantisation && !layer->customMatrices)
+            settings.options.emplace_back("mpeg_quant", "1");
+        if (layer && layer->quarterPel)
+            flags += "+qpel";
+        if (layer && layer->interlaced)
+            flags += "+ildct+ilme";
+        if (!flags.isEmpty())
+            settings.options.emplace_back("flags", flags);
     } else if (name == "libx264") {
         settings.options = {{"preset", "ultrafast"}, {"crf", "10"}};
+        // The source's profile, level, entropy coder and reference count: its samples after the
+        // bridge are decoded with a decoder set up by the bridge's parameters.
+        if (sequence) {
+            const bool high = sequence->profile >= 100;
+            QByteArray params = QByteArray("cabac=") + (sequence->cabac ? "1" : "0") +
+                                ":8x8dct=" + (high ? "1" : "0") + ":ref=" +
+                                QByteArray::number(std::max(1, sequence->referenceFrames));
+            settings.options.emplace_back("x264-params", params);
+            if (sequence->profile == 66 || sequence->profile == 77 || sequence->profile == 100)
+                settings.options.emplace_back("profile",
+                                              sequence->profile == 66
+                                                  ? "baseline"
+                                                  : (sequence->profile == 77 ? "main" : "high"));
+            if (sequence->level > 0)
+                settings.options.emplace_back("level",
+                                              QByteArray::number(sequence->level / 10) + "." +
+                                                  QByteArray::number(sequence->level % 10));
+        }
     }
     return VideoEncoder::open(settings, error);
 }
@@ -71,6 +104,14 @@ QString describe(const VideoFormat& f) {
         .arg(f.width())
         .arg(f.height())
         .arg(f.bitCount());
+}
+
+QString rateText(DWORD rate, DWORD scale) {
+    const double fps = scale ? double(rate) / double(scale) : 0.0;
+    return QStringLiteral("%1 frames per second (%2/%3)")
+        .arg(QString::number(fps, 'f', 3))
+        .arg(rate)
+        .arg(scale);
 }
 
 } // namespace
@@ -125,16 +166,45 @@ std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* err
     if (!format)
         return nullptr;
     c->m_fourcc = format->uncompressed() ? comptypeDIB : format->compression();
-    c->m_keys.resize(size_t(c->m_end - c->m_start));
+    AVISTREAMINFO info;
+    source->info(info);
+    c->m_rate = info.dwRate;
+    c->m_scale = info.dwScale;
+    c->m_codec =
+        format->uncompressed() ? int(AV_CODEC_ID_NONE) : int(FourccMap::codecOf(c->m_fourcc));
+    const QByteArray& extra = format->extraData();
+    // An avcC record gives the length of the units' length fields.
+    if (c->m_codec == AV_CODEC_ID_H264 && extra.size() > 4 && extra[0] == 1)
+        c->m_lengthSize = (uint8_t(extra[4]) & 3) + 1;
+    c->m_storedKeys.resize(size_t(c->m_end - c->m_start));
+    // Where decoding can start is learnt as the copy asks (H.264 reads the key sample), except
+    // in a stream of key frames only, where it decides how the stream is copied.
+    c->m_keys.assign(c->m_storedKeys.size(), c->m_codec == AV_CODEC_ID_H264 ? -1 : 0);
     for (LONG s = c->m_start; s < c->m_end; ++s) {
         const bool key = source->findSample(s, FIND_PREV | FIND_KEY) == s;
-        c->m_keys[size_t(s - c->m_start)] = key;
+        c->m_storedKeys[size_t(s - c->m_start)] = key;
+        if (!key || c->m_codec != AV_CODEC_ID_H264)
+            c->m_keys[size_t(s - c->m_start)] = key ? 1 : 0;
         c->m_allKeys = c->m_allKeys && key;
     }
+    for (LONG s = c->m_start; c->m_allKeys && s < c->m_end; ++s)
+        c->m_allKeys = c->isKey(s);
     if (format->uncompressed() || c->m_allKeys)
         return c;
 
-    const QByteArray& extra = format->extraData();
+    if (!extra.isEmpty())
+        c->m_sourceHeaders = extra;
+    else if (c->m_sourceHeaders.isEmpty() && c->m_start < c->m_end) {
+        // Headers repeated in the key frames: those of the first one.
+        LONG bytes = 0;
+        LONG samples = 0;
+        if (source->read(c->m_start, 1, nullptr, 0, &bytes, &samples) == AVIERR_OK && bytes > 0) {
+            c->m_sourceHeaders.resize(bytes);
+            if (source->read(c->m_start, 1, c->m_sourceHeaders.data(), bytes, &bytes, &samples) !=
+                AVIERR_OK)
+                c->m_sourceHeaders.clear();
+        }
+    }
     c->m_inBandHeaders = !extra.isEmpty() && startsWithStartCode(extra);
     const Compressor* compressor = findCompressor(c->m_fourcc);
     const char* encoder = compressor ? compressor->encoder : nullptr;
@@ -156,7 +226,106 @@ std::unique_ptr<StreamCopier> StreamCopier::open(AviStream* source, QString* err
 }
 
 bool StreamCopier::isKey(LONG sample) const {
-    return sample >= m_start && sample < m_end && m_keys[size_t(sample - m_start)];
+    if (sample < m_start || sample >= m_end)
+        return false;
+    int8_t& known = m_keys[size_t(sample - m_start)];
+    if (known < 0) {
+        // An H.264 key frame that is not an IDR picture (a recovery point of an open group) can
+        // have later pictures that refer to pictures before it: no copy starts there.
+        LONG bytes = 0;
+        LONG samples = 0;
+        known = 0;
+        if (m_source->read(sample, 1, nullptr, 0, &bytes, &samples) == AVIERR_OK && bytes > 0) {
+            m_probe.resize(size_t(bytes));
+            known =
+                m_source->read(sample, 1, m_probe.data(), bytes, &bytes, &samples) == AVIERR_OK &&
+                        h264HasIdr(m_probe.data(), size_t(bytes), m_lengthSize)
+                    ? 1
+                    : 0;
+        }
+    }
+    return known > 0;
+}
+
+LONG StreamCopier::keyAtOrBefore(LONG sample) const {
+    for (sample = std::min(sample, m_end - 1); sample >= m_start; --sample)
+        if (isKey(sample))
+            return sample;
+    return -1;
+}
+
+bool StreamCopier::checkBridge(const AVFrame& picture) {
+    if (m_bridgeChecked || !m_encoder)
+        return m_encoder != nullptr;
+    m_bridgeChecked = true;
+    auto fallBack = [this](const QString& why) {
+        m_bridgeNote = why;
+        m_encoder = nullptr;
+        return false;
+    };
+    const QByteArray name(m_encoder);
+    const auto* headers = reinterpret_cast<const uint8_t*>(m_sourceHeaders.constData());
+    std::optional<Mpeg4Layer> layer;
+    std::optional<H264Sequence> sequence;
+    if (name == "mpeg4") {
+        layer = m_layer = mpeg4Layer(m_sourceHeaders);
+        if (!layer)
+            return fallBack(QStringLiteral("its MPEG-4 video object layer cannot be read"));
+    } else if (name == "libx264") {
+        sequence = m_sequence =
+            h264Sequence(headers, size_t(m_sourceHeaders.size()),
+                         startsWithStartCode(m_sourceHeaders) ? 0 : m_lengthSize);
+        if (!sequence)
+            return fallBack(QStringLiteral("its H.264 sequence parameters cannot be read"));
+    }
+    AVISTREAMINFO info;
+    m_source->info(info);
+    QString why;
+    std::unique_ptr<VideoEncoder> encoder = openBridge(
+        m_encoder, picture, info, m_getter && m_getter->reorders(), layer, sequence, &why);
+    VideoEncoder::Sample sample;
+    if (!encoder || !encoder->encodeAsIs(&picture, 0, true) || !encoder->finish() ||
+        !encoder->take(sample))
+        return fallBack(QStringLiteral("the re-encoder of its codec did not open (%1)")
+                            .arg(why.isEmpty() ? QStringLiteral("it fails") : why));
+    if (layer) {
+        const std::optional<Mpeg4Layer> ours = mpeg4Layer(sample.data);
+        const QString differences =
+            ours ? mpeg4Differences(*layer, *ours) : QStringLiteral("its video object layer");
+        if (!differences.isEmpty())
+            return fallBack(QStringLiteral("the re-encoder cannot code like its MPEG-4 video (%1)")
+                                .arg(differences));
+    }
+    if (sequence) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(sample.data.constData());
+        const std::optional<H264Sequence> ours = h264Sequence(bytes, size_t(sample.data.size()), 0);
+        QStringList differences;
+        if (!ours)
+            differences << QStringLiteral("its sequence parameters");
+        else {
+            if (ours->chromaFormat != sequence->chromaFormat)
+                differences << QStringLiteral("chroma format %1").arg(sequence->chromaFormat);
+            if (ours->bitDepth != sequence->bitDepth)
+                differences << QStringLiteral("%1 bits").arg(sequence->bitDepth);
+            if (ours->frameMbsOnly != sequence->frameMbsOnly)
+                differences << QStringLiteral("interlaced coding");
+            // x264 takes the profile as a ceiling and writes the lowest one its tools need: a
+            // bridge in a lower profile of the same line (Baseline, Main, High) decodes with the
+            // source's decoder.
+            if (ours->profile > sequence->profile)
+                differences << QStringLiteral("profile %1").arg(sequence->profile);
+            if (ours->level > sequence->level)
+                differences << QStringLiteral("level %1").arg(sequence->level / 10.0);
+            if (ours->cabac != sequence->cabac)
+                differences << QStringLiteral("its entropy coder");
+            if (ours->referenceFrames > std::max(1, sequence->referenceFrames))
+                differences << QStringLiteral("%1 reference frames").arg(sequence->referenceFrames);
+        }
+        if (!differences.isEmpty())
+            return fallBack(QStringLiteral("the re-encoder cannot code like its H.264 video (%1)")
+                                .arg(differences.join(QStringLiteral(", "))));
+    }
+    return true;
 }
 
 LONG StreamCopier::sampleOf(LONG frame) {
@@ -191,11 +360,11 @@ LONG StreamCopier::keyFrameAtOrBefore(LONG frame) {
     if (!m_getter->picture(frame))
         return -1;
     if (!m_getter->reorders())
-        return m_source->findSample(frame, FIND_PREV | FIND_KEY);
+        return keyAtOrBefore(frame);
     // The key sample stored at or before the frame may be shown after it (pictures stored after
     // a key frame but shown before it): then the key frame before that one.
-    for (LONG key = m_source->findSample(frame, FIND_PREV | FIND_KEY); key >= m_start;
-         key = key > m_start ? m_source->findSample(key - 1, FIND_PREV | FIND_KEY) : -1) {
+    for (LONG key = keyAtOrBefore(frame); key >= m_start;
+         key = key > m_start ? keyAtOrBefore(key - 1) : -1) {
         for (LONG n = key; n < std::min(m_end, key + kSpan + 1); ++n)
             if (sampleOf(n) == key) {
                 if (n <= frame)
@@ -228,6 +397,11 @@ QString StreamCopier::differenceFrom(const StreamCopier& other) const {
                                                mine->colours().size() * sizeof(RGBQUAD)) != 0))))
         return QStringLiteral("its %1 video has other codec headers than the first film's")
             .arg(describe(*theirs));
+    // Samples keep their positions, not their times: a film of another rate would play at the
+    // first film's.
+    if (uint64_t(m_rate) * other.m_scale != uint64_t(other.m_rate) * m_scale)
+        return QStringLiteral("its frame rate is %1, the first film's is %2")
+            .arg(rateText(other.m_rate, other.m_scale), rateText(m_rate, m_scale));
     return {};
 }
 
@@ -259,7 +433,10 @@ bool StreamCopier::copySample(AviStream* target, LONG sample, LONG at, bool prep
     } else {
         offset = extra.size();
     }
-    const DWORD flags = isKey(sample) ? AVIIF_KEYFRAME : 0;
+    const DWORD flags =
+        sample >= m_start && sample < m_end && m_storedKeys[size_t(sample - m_start)]
+            ? AVIIF_KEYFRAME
+            : 0;
     return target->write(at, 1, m_buffer.data() + offset, LONG(extra.size() + bytes - offset),
                          flags, nullptr, nullptr) == AVIERR_OK;
 }
@@ -326,7 +503,8 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
             return false;
         if (!encoder) {
             QString why;
-            encoder = openBridge(m_encoder, *picture, info, m_getter->reorders(), &why);
+            encoder = openBridge(m_encoder, *picture, info, m_getter->reorders(), m_layer,
+                                 m_sequence, &why);
             if (!encoder) {
                 if (error)
                     *error = why;
@@ -342,6 +520,12 @@ StreamCopier::Result StreamCopier::append(AviStream* target, LONG at, LONG first
     // Make sure the getter has decoded something: it learns then whether the codec reorders.
     if (!m_getter->picture(first))
         return fail(QStringLiteral("Frame %1 does not decode.").arg(first));
+    // A bridge that cannot code like the source is found before anything is written: the copy
+    // then cuts at key frames.
+    if (m_encoder && !m_bridgeChecked && (first > m_start || last < m_end - 1)) {
+        if (const AVFrame* picture = m_getter->picture(first))
+            checkBridge(*picture);
+    }
     const bool reorders = m_getter->reorders();
     const LONG span = spanFor(m_getter->reorderDelay());
 

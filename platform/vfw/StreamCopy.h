@@ -14,8 +14,16 @@
 // a frame they depend on (B-frames whose later reference lies past the range) are re-encoded too,
 // so every sample of the target decodes from samples of the target. Streams of key frames only
 // (uncompressed, Motion JPEG, HuffYUV, intra FFV1) are copied sample for sample.
+//
+// A copy starts only where decoding needs no earlier picture: a key frame that is an IDR picture
+// for H.264 (a recovery point's later pictures may refer to pictures before it). The bridge must
+// code like the source (an MPEG-4 layer's quantisation, quarter-pel and interlacing; H.264's
+// chroma format, bit depth and field coding), which a first picture encoded before anything is
+// written shows; where it cannot, or no encoder of the codec exists here, the cuts move to key
+// frames instead, and bridgeNote() says why.
 
 #include "platform/vfw/CompressorChooser.h"
+#include "platform/vfw/StreamHeaders.h"
 
 #include <QByteArray>
 #include <QString>
@@ -23,6 +31,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -73,6 +82,9 @@ public:
     // Whether frames between key frames can be re-encoded here (an encoder of the codec exists
     // and its samples can stand beside the source's).
     bool canReencode() const { return m_encoder != nullptr; }
+    // Why a copy that could re-encode between key frames did not (the bridge would not code like
+    // the source, or its encoder did not open); empty otherwise.
+    const QString& bridgeNote() const { return m_bridgeNote; }
     // The last key frame (display order) at or before `frame`: where a copy that cannot re-encode
     // starts. -1 when there is none.
     LONG keyFrameAtOrBefore(LONG frame);
@@ -99,6 +111,11 @@ public:
 private:
     StreamCopier() = default;
     bool isKey(LONG sample) const;
+    // The last sample at or before `sample` where decoding can start, -1 when there is none.
+    LONG keyAtOrBefore(LONG sample) const;
+    // Encodes one picture with the bridge's settings and compares its headers with the source's:
+    // false (the encoder dropped, the reason in bridgeNote) when they cannot stand together.
+    bool checkBridge(const AVFrame& picture);
     // The sample that holds display frame `frame` (fetching it), -1 when it does not decode.
     LONG sampleOf(LONG frame);
     bool copySample(AviStream* target, LONG sample, LONG at, bool prependHeaders);
@@ -108,7 +125,18 @@ private:
     FOURCC m_fourcc = 0;
     LONG m_start = 0;
     LONG m_end = 0;
-    std::vector<bool> m_keys;
+    mutable std::vector<int8_t> m_keys; // where decoding can start: 1, 0, -1 not known yet
+    mutable std::vector<uint8_t> m_probe;
+    std::vector<bool> m_storedKeys; // the key flags of the source's samples
+    int m_codec = 0;                // FFmpeg's codec id
+    int m_lengthSize = 0; // H.264 units prefixed by their length in bytes (0: start codes)
+    DWORD m_rate = 0;
+    DWORD m_scale = 0;
+    bool m_bridgeChecked = false;
+    QString m_bridgeNote;
+    QByteArray m_sourceHeaders;        // the bytes holding the source's sequence or layer headers
+    std::optional<Mpeg4Layer> m_layer; // the bridge codes like these (checkBridge)
+    std::optional<H264Sequence> m_sequence;
     bool m_allKeys = true;
     const char* m_encoder = nullptr;
     bool m_inBandHeaders = false; // the extra data is start-code headers a decoder can take in-band

@@ -89,6 +89,28 @@ TEST_F(FilmTool, CodecCopyCutsAFilmWithoutRecompressingIt) {
     EXPECT_EQ(probeVideoCodec(target), QStringLiteral("h264"));
     EXPECT_EQ(frameMd5s(target).mid(7, 14), frameMd5s(source).mid(20, 14));
 
+    // A codec without a bridge (FFV1 with key frames every 12 frames): a removal inside one group
+    // is refused with its reason and a non-zero exit; one that ends between key frames keeps the
+    // frames from the key frame before its end, says so, and the sound follows exactly.
+    recipe.codec = QStringLiteral("ffv1");
+    recipe.bFrames = 0;
+    recipe.keyFrameEvery = 12;
+    recipe.frames = 60;
+    const QString ffv1 = makeFilm(dir, QStringLiteral("ffv1.avi"), recipe);
+    const QStringList md5s = frameMd5s(ffv1);
+    const QString removed = dir.file(QStringLiteral("removed.avi"));
+    r = qdx({QStringLiteral("remove"), ffv1, QStringLiteral("14"), QStringLiteral("16"), removed,
+             QStringLiteral("--codec"), QStringLiteral("copy"), QStringLiteral("--sound")});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("lie between two key frames")) << r.err.constData();
+    EXPECT_FALSE(QFileInfo::exists(removed));
+    r = qdx({QStringLiteral("remove"), ffv1, QStringLiteral("14"), QStringLiteral("30"), removed,
+             QStringLiteral("--codec"), QStringLiteral("copy"), QStringLiteral("--sound")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("The film resumes at frame 25")) << r.err.constData();
+    EXPECT_EQ(frameMd5s(removed), md5s.mid(0, 14) + md5s.mid(24));
+    EXPECT_EQ(probeAudioSamples(removed), probeAudioSamples(ffv1) / 60 * 50);
+
     r = qdx({QStringLiteral("record"), dir.file(QStringLiteral("rec.avi")),
              QStringLiteral("--seconds"), QStringLiteral("1"), QStringLiteral("--compress"),
              QStringLiteral("--codec"), QStringLiteral("copy")});

@@ -73,8 +73,9 @@ QStringList frameMd5s(const QString& film) {
 }
 
 QByteArray decodeComplaints(const QString& film) {
-    const ProcessResult r = ffmpeg({QStringLiteral("-i"), film, QStringLiteral("-f"),
-                                    QStringLiteral("null"), QStringLiteral("-")});
+    const ProcessResult r =
+        ffmpeg({QStringLiteral("-xerror"), QStringLiteral("-i"), film, QStringLiteral("-f"),
+                QStringLiteral("null"), QStringLiteral("-")});
     return r.exitCode == 0 ? r.err : r.err + "(ffmpeg failed)";
 }
 
@@ -83,6 +84,59 @@ int probeFrameCount(const QString& film) {
                         QStringLiteral("v:0"), QStringLiteral("-show_entries"),
                         QStringLiteral("stream=nb_read_packets")})
         .toInt();
+}
+
+int probeDecodedFrames(const QString& film) {
+    return probe(film, {QStringLiteral("-count_frames"), QStringLiteral("-select_streams"),
+                        QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                        QStringLiteral("stream=nb_read_frames")})
+        .toInt();
+}
+
+QString probePictureKinds(const QString& film) {
+    const ProcessResult r =
+        run(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+             QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+             QStringLiteral("frame=key_frame,pict_type"), QStringLiteral("-of"),
+             QStringLiteral("csv=p=0"), film});
+    QString kinds;
+    for (const QByteArray& line : r.out.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        if (fields.size() >= 2)
+            kinds += fields[0] == "1" ? QLatin1Char('K') : QLatin1Char(fields[1].at(0));
+    }
+    return kinds;
+}
+
+QStringList h264ParameterValues(const QString& film) {
+    const ProcessResult r =
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("trace"),
+             QStringLiteral("-i"), film, QStringLiteral("-map"), QStringLiteral("0:v:0"),
+             QStringLiteral("-c:v"), QStringLiteral("copy"), QStringLiteral("-bsf:v"),
+             QStringLiteral("trace_headers"), QStringLiteral("-f"), QStringLiteral("null"),
+             QStringLiteral("-")});
+    static const QStringList names = {QStringLiteral("profile_idc"),
+                                      QStringLiteral("level_idc"),
+                                      QStringLiteral("chroma_format_idc"),
+                                      QStringLiteral("bit_depth_luma_minus8"),
+                                      QStringLiteral("frame_mbs_only_flag"),
+                                      QStringLiteral("max_num_ref_frames"),
+                                      QStringLiteral("entropy_coding_mode_flag")};
+    QStringList values;
+    for (const QByteArray& line : r.err.split('\n')) {
+        if (!line.contains("trace_headers"))
+            continue;
+        const QStringList fields =
+            QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        // "[trace_headers @ 0x..] BIT NAME BITS = VALUE"
+        if (fields.size() >= 8 && names.contains(fields[4]) && fields[fields.size() - 2] == "=")
+            values << fields[4] + QLatin1Char('=') + fields.last();
+    }
+    values.removeDuplicates();
+    values.sort();
+    return values;
 }
 
 qint64 probeAudioSamples(const QString& film) {

@@ -27,7 +27,8 @@ std::vector<QByteArray> ffmpegPictures(const QString& film, int width, int heigh
                                        PeerPixels pixels = PeerPixels::Rgb24);
 // The MD5 of each of those pictures in the film's own pixel format.
 QStringList frameMd5s(const QString& film);
-// What `ffmpeg -v error -i FILM -f null -` prints: empty when every sample decodes cleanly.
+// What `ffmpeg -v error -xerror -i FILM -f null -` prints: empty when every sample decodes
+// cleanly.
 QByteArray decodeComplaints(const QString& film);
 
 // The number of video packets and decoded audio samples ffprobe counts, the video codec's name,
@@ -35,6 +36,14 @@ QByteArray decodeComplaints(const QString& film);
 int probeFrameCount(const QString& film);
 qint64 probeAudioSamples(const QString& film);
 QString probeVideoCodec(const QString& film);
+// The pictures ffprobe decodes (`-count_frames`), and each one's kind in display order: 'K' for
+// a key frame, else its picture type ('I', 'P', 'B').
+int probeDecodedFrames(const QString& film);
+QString probePictureKinds(const QString& film);
+// The values an H.264 film's parameter sets take, each "name=value" once, sorted (profile, level,
+// chroma format, bit depth, frame coding, reference count, entropy coder), as ffmpeg's header
+// trace reads them from the format and the samples.
+QStringList h264ParameterValues(const QString& film);
 double probeDuration(const QString& film);
 
 struct ProbedPacket {
