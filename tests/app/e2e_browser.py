@@ -149,14 +149,15 @@ class ImageBrowserTest(e2e.TestCase):
         self.choose_folder(tree2, big)
         e2e.wait_until(lambda: len(self.items(second)) >= 30, timeout=60,
                        what="the large fill to begin")
-        started = time.monotonic()
         answers = []
         for _ in range(5):
+            # One question to the program's user-interface thread, answered while it fills.
             t = time.monotonic()
-            count = len(self.items(second))
+            second.get_child_count()
             answers.append(time.monotonic() - t)
             time.sleep(0.2)
         self.assertLess(max(answers), 5.0, "the program stopped answering during the fill")
+        count = len(self.items(second))
         # The entries keep coming while the program answers, and the status counts them.
         e2e.wait_until(lambda: len(self.items(second)) > count, timeout=60,
                        what="the fill to go on past %d entries" % count)
@@ -166,12 +167,11 @@ class ImageBrowserTest(e2e.TestCase):
         self.assertIn("reading", status2.get_description())
         self.assertTrue(listed and count < listed[0] < 3000, status2.get_description())
 
+        # The fill of 3000 photographs is far from done (the status counted fewer): closing the
+        # window stops it rather than waiting for the rest.
         s.menu(app, "Window", "Close")
         e2e.wait_until(lambda: len(self.browsers(app)) == 1, timeout=20,
                        what="the large browser to close")
-        closed_after = time.monotonic() - started
-        # The fill of 3000 photographs was far from done when the window went.
-        self.assertLess(closed_after, 20.0)
         self.assertTrue(app.running())
 
         s.menu(app, "File", "Exit")
