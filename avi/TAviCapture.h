@@ -88,6 +88,8 @@ public:
     // Raised on the encoding thread of such a recording after each frame written, with the
     // frames still waiting for the encoder.
     std::function<void(int Position, int Waiting)> OnFrameEncoded;
+    // The recording goes to the work file (RecordingTempFile), to be compressed after Stop.
+    bool recordsToWorkFile() const { return PermitirCompactacao && !CompressWhileRecording; }
     TCapturing OnCapturing;
     TOnRecordingError OnRecordingError;
     bool Recording() const { return m_recording.load(); } // thread-safe
@@ -181,9 +183,6 @@ public:
 
 private:
     friend class TThreadCaptura;
-
-    // The recording goes to the work file, to be compressed after Stop.
-    bool recordsToWorkFile() const { return PermitirCompactacao && !CompressWhileRecording; }
 
     // Opening a source film: AVIFileInit, open for reading (open errors shown), file info, first
     // video stream. On failure everything is released and AVIFileExit called.

@@ -219,6 +219,8 @@ void TFormConfiguracao::buildFilms() {
         rotulo("LabelNumeroQuadros", QStringLiteral("Frames/seconds"), SpinEditNumeroQuadros, g);
     CheckBoxCompactar = new QCheckBox(QStringLiteral("&Compress file"), g);
     CheckBoxCompactar->setObjectName(QStringLiteral("CheckBoxCompactar"));
+    CheckBoxCompactarGravacao = new QCheckBox(QStringLiteral("Compress &while recording"), g);
+    CheckBoxCompactarGravacao->setObjectName(QStringLiteral("CheckBoxCompactarGravacao"));
 
     auto* group = new QGridLayout(g);
     group->addWidget(CheckBoxSalvarVideo, 0, 0, 1, 2);
@@ -230,8 +232,9 @@ void TFormConfiguracao::buildFilms() {
     group->addWidget(LabelNumeroQuadros, 4, 0);
     group->addWidget(SpinEditNumeroQuadros, 4, 1);
     group->addWidget(CheckBoxCompactar, 5, 0, 1, 2);
+    group->addWidget(CheckBoxCompactarGravacao, 6, 0, 1, 2);
     group->setColumnStretch(1, 1);
-    group->setRowStretch(6, 1);
+    group->setRowStretch(7, 1);
 }
 
 void TFormConfiguracao::FormCreate() {
@@ -252,6 +255,7 @@ void TFormConfiguracao::FormCreate() {
     selecionar(ComboBoxCoresVideo, numero_cores_video);
     SpinEditNumeroQuadros->setValue(numero_quadros_por_milisegundo);
     CheckBoxCompactar->setChecked(compactar_video);
+    CheckBoxCompactarGravacao->setChecked(compactar_durante_gravacao);
     HotKeyVideo->SetHotKey(TextToShortCut(comando_captura_video));
 }
 
@@ -341,6 +345,7 @@ void TFormConfiguracao::SpeedButtonOKClick() {
     numero_cores_video = ComboBoxCoresVideo->currentText();
     numero_quadros_por_milisegundo = SpinEditNumeroQuadros->value();
     compactar_video = CheckBoxCompactar->isChecked();
+    compactar_durante_gravacao = CheckBoxCompactarGravacao->isChecked();
 
     // The capture hot key follows at once. A combination another program holds leaves no
     // registration (id 0), silently; the menus and the stored text still take the new key.
@@ -375,6 +380,7 @@ void TFormConfiguracao::SpeedButtonOKClick() {
         GravarInteiro(QStringLiteral("numero_quadros_por_milisegundo"),
                       numero_quadros_por_milisegundo);
         GravarBooleano(QStringLiteral("compactar_video"), compactar_video);
+        GravarBooleano(QStringLiteral("compactar_durante_gravacao"), compactar_durante_gravacao);
         GravarTexto(QStringLiteral("comando_captura_video"), comando_captura_video);
         GravarBooleano(QStringLiteral("mostrar_banner"), mostrar_banner);
     } catch (...) {

@@ -58,6 +58,7 @@ public:
     QLabel* LabelNumeroQuadros;
     QSpinBox* SpinEditNumeroQuadros;
     QCheckBox* CheckBoxCompactar;
+    QCheckBox* CheckBoxCompactarGravacao; // compress while recording (compressor_gravacao)
 
     QCheckBox* CheckBoxBanner;
     QPushButton* SpeedButtonOK;

@@ -283,6 +283,8 @@ TEST_F(Configuracao, OkStoresAndWritesEveryKeyInOrder) {
                                        d->ComboBoxCoresVideo->setCurrentIndex(0);
                                        d->SpinEditNumeroQuadros->setValue(25);
                                        d->CheckBoxCompactar->setChecked(false);
+                                       EXPECT_FALSE(d->CheckBoxCompactarGravacao->isChecked());
+                                       d->CheckBoxCompactarGravacao->setChecked(true);
                                        press(d->HotKeyVideo, Qt::Key_Backspace);
                                        d->CheckBoxBanner->setChecked(false);
                                        d->SpeedButtonOK->click();
@@ -306,6 +308,7 @@ TEST_F(Configuracao, OkStoresAndWritesEveryKeyInOrder) {
                                             "numero_cores_video=%5\n"
                                             "numero_quadros_por_milisegundo=25\n"
                                             "compactar_video=0\n"
+                                            "compactar_durante_gravacao=1\n"
                                             "comando_captura_video=\n"
                                             "mostrar_banner=0\n")
                                  .replace(QStringLiteral("%2"), pictures)
@@ -318,6 +321,7 @@ TEST_F(Configuracao, OkStoresAndWritesEveryKeyInOrder) {
     EXPECT_EQ(numero_quadros_por_milisegundo, 25);
     EXPECT_EQ(comando_captura_tela, QStringLiteral("Ctrl+Alt+F5"));
     EXPECT_TRUE(comando_captura_video.isEmpty());
+    EXPECT_TRUE(compactar_durante_gravacao);
     EXPECT_FALSE(mostrar_banner);
     EXPECT_EQ(form->Capturartela->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+F5")));
     EXPECT_EQ(form->CapturarTelaPopup->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+F5")));
