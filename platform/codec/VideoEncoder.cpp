@@ -182,12 +182,9 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
         if (!dataRate)
             settings.quantiser = quantiserOf(quality);
     } else if (name == "libx264") {
-        if (realTimeCoding()) {
-            settings.options.emplace_back("preset", "ultrafast");
+        settings.options.emplace_back("preset", "veryfast");
+        if (realTimeCoding())
             settings.options.emplace_back("tune", "zerolatency");
-        } else {
-            settings.options.emplace_back("preset", "veryfast");
-        }
         if (!dataRate)
             settings.options.emplace_back("crf",
                                           QByteArray::number(rateFactorOf(quality), 'g', 17));

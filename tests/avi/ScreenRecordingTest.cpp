@@ -40,15 +40,19 @@ protected:
                    {QStringLiteral("DISPLAY=") + server.display(),
                     QStringLiteral("QUADRIX_HOME=") + dir.path()});
     }
-    // `qdx record FILM --seconds S --rate 10` on the private display, in the background.
-    void startRecording(QProcess& recorder, const QString& film, int seconds) {
+    // `qdx record FILM --seconds S --rate R` with further options, in the background, on the
+    // private display or another.
+    void startRecording(QProcess& recorder, const QString& film, int seconds, int rate = 10,
+                        const QStringList& options = {}, const QString& display = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), server.display());
+        env.insert(QStringLiteral("DISPLAY"), display.isEmpty() ? server.display() : display);
         env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
         recorder.setProcessEnvironment(env);
         recorder.start(builtProgram(QStringLiteral("qdx")),
-                       {QStringLiteral("record"), film, QStringLiteral("--seconds"),
-                        QString::number(seconds), QStringLiteral("--rate"), QStringLiteral("10")});
+                       QStringList{QStringLiteral("record"), film, QStringLiteral("--seconds"),
+                                   QString::number(seconds), QStringLiteral("--rate"),
+                                   QString::number(rate)} +
+                           options);
     }
     // The RGB of pixel (x, y) in frame `index` of a decoded film.
     static QRgb pixel(const QByteArray& frames, int width, int height, int index, int x, int y) {
@@ -239,14 +243,9 @@ TEST_F(ScreenRecording, ALiveH264RecordingAtFullHdNeverWritesAnUncompressedFilm)
     const int seconds = 10;
     const int rate = 30;
     QProcess recorder;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), large.display());
-    env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
-    recorder.setProcessEnvironment(env);
-    recorder.start(builtProgram(QStringLiteral("qdx")),
-                   {QStringLiteral("record"), film, QStringLiteral("--seconds"),
-                    QString::number(seconds), QStringLiteral("--rate"), QString::number(rate),
-                    QStringLiteral("--live"), QStringLiteral("--codec"), QStringLiteral("H264")});
+    startRecording(recorder, film, seconds, rate,
+                   {QStringLiteral("--live"), QStringLiteral("--codec"), QStringLiteral("H264")},
+                   large.display());
     ASSERT_TRUE(recorder.waitForStarted());
     // Every file of the folder, watched while the recording runs.
     qint64 largest = 0;
