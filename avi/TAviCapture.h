@@ -79,6 +79,17 @@ public:
     double Duracao = 0;                             // stored only
     bool Paused() const { return m_paused.load(); } // thread-safe
     bool PermitirCompactacao = false;
+    // Compress while recording: the film is written with LiveCompressor's compressor as it is
+    // recorded, on an encoding thread of its own, straight to FileName (no work file, whatever
+    // PermitirCompactacao says). Frames the encoder cannot keep up with are dropped
+    // (DroppedFrames).
+    bool CompressWhileRecording = false;
+    AVICOMPRESSOPTIONS LiveCompressor{};
+    // Raised on the encoding thread of such a recording after each frame written, with the
+    // frames still waiting for the encoder.
+    std::function<void(int Position, int Waiting)> OnFrameEncoded;
+    // The recording goes to the work file (RecordingTempFile), to be compressed after Stop.
+    bool recordsToWorkFile() const { return PermitirCompactacao && !CompressWhileRecording; }
     TCapturing OnCapturing;
     TOnRecordingError OnRecordingError;
     bool Recording() const { return m_recording.load(); } // thread-safe

@@ -17,7 +17,7 @@ void TAviCapture::SetClock(std::shared_ptr<qdx::Clock> clock) {
 
 void TAviCapture::StartRecording() {
     m_paused = false;
-    if (PermitirCompactacao) {
+    if (recordsToWorkFile()) {
         // Every recording has a work file of its own: one that an earlier recording used may
         // still hold that recording (its moves failed, and the user was told where it is), and
         // creating the film would truncate it. The name given at construction serves the first.

@@ -1,7 +1,11 @@
 #include "avi/TThreadCaptura.h"
 
+#include "avi/LiveEncoder.h"
 #include "avi/TAviCapture.h"
+#include "platform/codec/CodecThreads.h"
+#include "platform/codec/Compressors.h"
 #include "platform/core/Exception.h"
+#include "platform/vfw/VfwObjects.h"
 #include "platform/x11/ScreenGrabber.h"
 
 #include <QFile>
@@ -92,7 +96,7 @@ void TThreadCaptura::Execute() {
         if (!m_frameWritten) {
             if (!m_target.isEmpty())
                 QFile::remove(m_target);
-            if (m_owner.PermitirCompactacao)
+            if (m_owner.recordsToWorkFile())
                 QFile::remove(m_owner.RecordingTempFile());
         }
         QString message = QStringLiteral("Ocorreu um erro durante a criação do vídeo. ") +
@@ -115,7 +119,7 @@ void TThreadCaptura::Execute() {
 
 void TThreadCaptura::OpenRecordingFile() {
     const QString target =
-        m_owner.PermitirCompactacao ? m_owner.RecordingTempFile() : m_owner.FileName;
+        m_owner.recordsToWorkFile() ? m_owner.RecordingTempFile() : m_owner.FileName;
     // Creating truncates an existing film; it is not deleted first, so a target that cannot be
     // written (or the locked recording temp file) stays where it is.
     AVIFileInit();
@@ -151,7 +155,7 @@ std::unique_ptr<TBitmap> TThreadCaptura::FirstFrameBitmap() {
 void TThreadCaptura::CreateRecordingStream(const TBitmap& first) {
     m_header = AVISTREAMINFO();
     m_header.fccType = streamtypeVIDEO;
-    m_header.fccHandler = 0;
+    m_header.fccHandler = m_owner.CompressWhileRecording ? m_owner.LiveCompressor.fccHandler : 0;
     m_header.dwScale = DWORD(m_owner.Scale);
     m_header.dwRate = DWORD(m_owner.Rate);
     m_owner.allocateDibBuffers(first, first.PixelFormat());
@@ -169,8 +173,10 @@ void TThreadCaptura::CreateRecordingStream(const TBitmap& first) {
         m_stream = nullptr;
         throw qdx::Exception(QStringLiteral("Falha ao criar o fluxo de vídeo."));
     }
-    if (AVIStreamSetFormat(m_stream, 0, m_owner.m_dibHeader.data(),
-                           LONG(m_owner.m_dibHeader.size())) != AVIERR_OK)
+    if (m_owner.CompressWhileRecording)
+        CreateLiveEncoder();
+    else if (AVIStreamSetFormat(m_stream, 0, m_owner.m_dibHeader.data(),
+                                LONG(m_owner.m_dibHeader.size())) != AVIERR_OK)
         throw qdx::Exception(QStringLiteral("Falha ao definir o formato do vídeo."));
     const int length = WriteRecordedFrame(0, first);
     if (!m_frameWritten)
@@ -221,7 +227,8 @@ void TThreadCaptura::RecordingLoop() {
                 m_owner.OnCapturing(length, &m_owner);
             bitmap.reset();
         }
-        if (m_clock->now() - m_lastFlush >= kFlushInterval) {
+        // A film compressed while it records is flushed by its encoding thread.
+        if (!m_live && m_clock->now() - m_lastFlush >= kFlushInterval) {
             qdx::vfw::flushFile(m_file);
             m_lastFlush = m_clock->now();
         }
@@ -239,6 +246,10 @@ void TThreadCaptura::RecordingLoop() {
 bool TThreadCaptura::CloseRecording() {
     bool ok = true;
     try {
+        // The encoding thread writes what waits for it (and the encoder's tail) first.
+        if (m_live && !m_live->finish(m_lastPosition))
+            ok = false;
+        m_live.reset();
         // Every frame write and the film's indexes must have reached the disk: a film cut short
         // (a full disk, a file-size limit) is a failed recording.
         if (m_file && qdx::vfw::finishFile(m_file) != AVIERR_OK)
@@ -268,6 +279,8 @@ int TThreadCaptura::WriteRecordedFrame(int position, const TBitmap& bitmap) {
             fitted.SetPixelFormat(bitmap.PixelFormat());
             frame = &fitted;
         }
+        if (m_live)
+            return WriteLiveFrame(position, *frame);
         if (!m_owner.ReadDibBits(*frame, nullptr, frame->PixelFormat(), m_owner.m_dibBits.data(),
                                  m_owner.m_dibHeader.data()))
             return m_lastLength;
@@ -280,6 +293,50 @@ int TThreadCaptura::WriteRecordedFrame(int position, const TBitmap& bitmap) {
     } catch (...) {
         return m_lastLength;
     }
+}
+
+void TThreadCaptura::CreateLiveEncoder() {
+    // The compressor opens when the frames' layout is set: a compressor missing here or refusing
+    // the frames ends the recording before it starts, with its reason.
+    PAVISTREAM compressed = nullptr;
+    AVICOMPRESSOPTIONS options = m_owner.LiveCompressor;
+    HRESULT result = AVIMakeCompressedStream(&compressed, m_stream, &options);
+    if (result == AVIERR_OK) {
+        // Real-time settings: the encoder must keep up with the screen.
+        const qdx::vfw::RealTimeCoding realTime;
+        result = AVIStreamSetFormat(compressed, 0, m_owner.m_dibHeader.data(),
+                                    LONG(m_owner.m_dibHeader.size()));
+        if (result != AVIERR_OK)
+            AVIStreamRelease(compressed);
+    }
+    if (result != AVIERR_OK) {
+        const qdx::vfw::Compressor* compressor =
+            qdx::vfw::findCompressor(m_owner.LiveCompressor.fccHandler);
+        throw qdx::Exception(QStringLiteral("Falha ao abrir o compressor de vídeo") +
+                             (compressor ? QStringLiteral(" ") + compressor->name : QString()) +
+                             QLatin1Char('.'));
+    }
+    auto onWritten = m_owner.OnFrameEncoded;
+    m_live = std::make_unique<LiveEncoder>(m_file, compressed, m_owner.m_dibBits.size(), m_clock,
+                                           kFlushInterval, std::move(onWritten));
+}
+
+int TThreadCaptura::WriteLiveFrame(int position, const TBitmap& frame) {
+    // The first frame and queued bitmaps wait for a buffer; a copy of the screen does not: with
+    // the encoder behind, its position stays empty.
+    const bool wait = position == 0 || m_owner.TipoCaptura == tcBitmap;
+    uint8_t* bits = m_live->buffer(wait);
+    m_lastPosition = std::max(m_lastPosition, position);
+    if (!bits) {
+        ++m_dropped;
+    } else if (m_owner.ReadDibBits(frame, nullptr, frame.PixelFormat(), bits,
+                                   m_owner.m_dibHeader.data())) {
+        m_live->submit(position);
+        m_frameWritten = true;
+    }
+    // The film's length once the frame is written (the stream itself is the encoding thread's).
+    m_lastLength = qdx::vfw::sampleToTime(m_header, m_lastPosition + 1);
+    return m_lastLength;
 }
 
 std::unique_ptr<TBitmap> TThreadCaptura::GrabScreen() {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+class LiveEncoder;
 class TAviCapture;
 
 namespace qdx::x11 {
@@ -52,6 +53,10 @@ private:
     bool CloseRecording();
     // Writes the bitmap at a position; gives the film's length in milliseconds.
     int WriteRecordedFrame(int position, const TBitmap& bitmap);
+    // Compressing while recording: the compressed stream over the film's stream and its encoding
+    // thread; the frame handed to it at a position (dropped when it is behind).
+    void CreateLiveEncoder();
+    int WriteLiveFrame(int position, const TBitmap& frame);
     std::unique_ptr<TBitmap> GrabScreen();
     std::unique_ptr<TBitmap> takeQueuedBitmap();
 
@@ -69,6 +74,8 @@ private:
     int m_frameHeight = 0;
     int m_lastLength = 0;
     qdx::Clock::time_point m_lastFlush;
+    std::unique_ptr<LiveEncoder> m_live; // compressing while recording
+    int m_lastPosition = -1;             // the last position given to m_live
 
     std::atomic<bool> m_terminated{false};
     std::atomic<int> m_dropped{0};

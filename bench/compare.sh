@@ -321,6 +321,55 @@ recording() {
     stop_xvfb
 }
 
+# Compressed while it records, 1920x1080 at 30 fps for LIVE_SECONDS (60 unless set): qdx record
+# --live --codec H264 --quality 55 (x264's rate factor 23) against "ffmpeg -f x11grab -framerate
+# 30 ... -c:v libx264 -preset veryfast -crf 23", one after the other on the same screen: a still
+# desktop, then a moving one (ffplay showing a 640x360 test pattern). CPU time (user + system),
+# film size, dropped frames and the recorder's resident memory every 10 seconds.
+liverecording() {
+    echo "== liverecording"
+    local seconds=${LIVE_SECONDS:-60}
+    start_xvfb
+    local display=$xvfb_display player=""
+    for desktop in still moving; do
+        if [ "$desktop" = moving ]; then
+            DISPLAY=$display ffplay -v error -an -noborder -left 0 -top 0 \
+                -f lavfi -i testsrc2=size=640x360:rate=30 >/dev/null 2>&1 &
+            player=$!
+            sleep 2
+        fi
+        local film="$work/live.avi" theirs="$work/x11grab.avi"
+        /usr/bin/time -f "%U %S %M" -o "$work/ours.time" env DISPLAY=$display QUADRIX_HOME=$work \
+            "$build/bin/qdx" record "$film" --seconds "$seconds" --rate 30 --live --codec H264 \
+            --quality 55 >"$work/ours.txt" &
+        local recorder=$! rss=""
+        for _ in $(seq $((seconds / 10))); do
+            sleep 10
+            rss="$rss $(awk '/^VmRSS/ {print $2}' /proc/$(pgrep -P $recorder qdx || echo 0)/status 2>/dev/null || echo -)"
+        done
+        wait "$recorder"
+        /usr/bin/time -f "%U %S %M" -o "$work/theirs.time" ffmpeg -nostdin -v error -y \
+            -f x11grab -framerate 30 -video_size 1920x1080 -draw_mouse 1 -i "$display" \
+            -t "$seconds" -c:v libx264 -preset veryfast -crf 23 "$theirs"
+        local ours_cpu theirs_cpu ours_size theirs_size frames dropped theirs_frames
+        ours_cpu=$(awk '{print $1 + $2}' "$work/ours.time")
+        theirs_cpu=$(awk '{print $1 + $2}' "$work/theirs.time")
+        ours_size=$(stat -c %s "$film")
+        theirs_size=$(stat -c %s "$theirs")
+        frames=$(awk '/^frames:/ {print $2}' "$work/ours.txt")
+        dropped=$(awk '/^dropped:/ {print $2}' "$work/ours.txt")
+        theirs_frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries \
+            stream=nb_read_packets -of csv=p=0 "$theirs")
+        echo "$desktop desktop, $seconds s: qdx --live $frames positions, $dropped dropped (target: 0 still, <= 1 % moving); ffmpeg $theirs_frames frames"
+        echo "$desktop desktop: CPU qdx $ours_cpu s, ffmpeg $theirs_cpu s; ratio $(ratio "$ours_cpu" "$theirs_cpu") (target <= 1.0)"
+        echo "$desktop desktop: size qdx $ours_size B, ffmpeg $theirs_size B; ratio $(ratio "$ours_size" "$theirs_size") (target within 25 %)"
+        echo "$desktop desktop: qdx resident memory every 10 s (KiB):$rss; peak $(awk '{print $3}' "$work/ours.time") KiB, ffmpeg peak $(awk '{print $3}' "$work/theirs.time") KiB (target: flat)"
+        rm -f "$film" "$theirs"
+    done
+    [ -z "$player" ] || kill "$player"
+    stop_xvfb
+}
+
 # Image browser: thumbnails of 200 JPEG photographs (1920x1080, then 6000x4000) for the "Pequeno"
 # cell of a maximised browser (85x47), against ImageMagick's mogrify with the JPEG size hint over
 # the same files; then fills of 1,000 and 10,000 small pictures (time and resident memory).
@@ -423,7 +472,7 @@ streamcopy() {
 }
 
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(pictures films viewer compress screen recording recorder container mainprogram browser streamcopy)
+[ ${#groups[@]} -gt 0 ] || groups=(pictures films viewer compress screen recording liverecording recorder container mainprogram browser streamcopy)
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u +%Y-%m-%d)"
 for group in "${groups[@]}"; do
     "$group"

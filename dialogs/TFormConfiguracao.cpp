@@ -1,8 +1,12 @@
 #include "dialogs/TFormConfiguracao.h"
 
+#include "avi/TAviCapture.h"
 #include "dialogs/TFormSelecionaPasta.h"
 #include "dialogs/THotKey.h"
+#include "platform/core/AppFolder.h"
+#include "platform/core/Exception.h"
 #include "shared/Configuracoes.h"
+#include "shared/ConfiguracoesVideo.h"
 #include "shared/CoresImagem.h"
 #include "shared/Mensagens.h"
 #include "shared/ShortcutText.h"
@@ -13,6 +17,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -118,6 +123,7 @@ TFormConfiguracao::TFormConfiguracao(QWidget* parent, const TJanelaPrincipal& Pr
     handle(SpeedButton2, &F::SpeedButton2Click);
     handle(SpeedButton1, &F::SpeedButton1Click);
     handle(SpeedButton3, &F::SpeedButton3Click);
+    handle(ButtonCompressorGravacao, &F::ButtonCompressorGravacaoClick);
 
     FormCreate();
 }
@@ -220,6 +226,10 @@ void TFormConfiguracao::buildFilms() {
         rotulo("LabelNumeroQuadros", QStringLiteral("Frames/seconds"), SpinEditNumeroQuadros, g);
     CheckBoxCompactar = new QCheckBox(QStringLiteral("&Compress file"), g);
     CheckBoxCompactar->setObjectName(QStringLiteral("CheckBoxCompactar"));
+    CheckBoxCompactarGravacao = new QCheckBox(QStringLiteral("Compress &while recording"), g);
+    CheckBoxCompactarGravacao->setObjectName(QStringLiteral("CheckBoxCompactarGravacao"));
+    ButtonCompressorGravacao = new QPushButton(QStringLiteral("C&ompressor..."), g);
+    ButtonCompressorGravacao->setObjectName(QStringLiteral("ButtonCompressorGravacao"));
 
     auto* group = new QGridLayout(g);
     group->addWidget(CheckBoxSalvarVideo, 0, 0, 1, 2);
@@ -231,8 +241,10 @@ void TFormConfiguracao::buildFilms() {
     group->addWidget(LabelNumeroQuadros, 4, 0);
     group->addWidget(SpinEditNumeroQuadros, 4, 1);
     group->addWidget(CheckBoxCompactar, 5, 0, 1, 2);
+    group->addWidget(CheckBoxCompactarGravacao, 6, 0);
+    group->addWidget(ButtonCompressorGravacao, 6, 1, Qt::AlignLeft);
     group->setColumnStretch(1, 1);
-    group->setRowStretch(6, 1);
+    group->setRowStretch(7, 1);
 }
 
 void TFormConfiguracao::FormCreate() {
@@ -253,6 +265,9 @@ void TFormConfiguracao::FormCreate() {
     selecionar(ComboBoxCoresVideo, numero_cores_video);
     SpinEditNumeroQuadros->setValue(numero_quadros_por_milisegundo);
     CheckBoxCompactar->setChecked(compactar_video);
+    CheckBoxCompactarGravacao->setChecked(compactar_durante_gravacao);
+    m_compressorGravacao = compressor_gravacao;
+    m_qualidadeGravacao = qualidade_gravacao;
     HotKeyVideo->SetHotKey(TextToShortCut(comando_captura_video));
 }
 
@@ -283,6 +298,42 @@ void TFormConfiguracao::SpeedButton1Click() {
 
 void TFormConfiguracao::SpeedButton3Click() {
     SelecionarPasta(EditCaminhoVideo);
+}
+
+void TFormConfiguracao::ButtonCompressorGravacaoClick() {
+    // The compressor dialog asks about a video stream: an empty one, in a work file that goes at
+    // once, stands for the recording. There is no frame yet, so no preview.
+    TAviCapture engine;
+    engine.CompressWhileRecording = true;
+    const QString work =
+        qdx::applicationFolder() + TAviCapture::NewTempName() + QStringLiteral(".avi");
+    qdx::vfw::LibraryScope library;
+    PAVIFILE file = nullptr;
+    if (AVIFileOpen(&file, work, OF_CREATE | OF_WRITE) != AVIERR_OK)
+        throw qdx::Exception(QStringLiteral("Falha ao criar/abir arquivo AVI."));
+    qdx::vfw::FileHandle fileHolder(file);
+    AVISTREAMINFO header;
+    header.fccType = streamtypeVIDEO;
+    header.dwScale = 1;
+    header.dwRate = DWORD(std::max(1, SpinEditNumeroQuadros->value()));
+    PAVISTREAM stream = nullptr;
+    const bool created = AVIFileCreateStream(file, &stream, &header) == AVIERR_OK;
+    qdx::vfw::StreamHandle streamHolder(created ? stream : nullptr);
+    AplicarCompactacaoGravacao(engine); // the stored choice, as the dialog's start
+    AVICOMPRESSOPTIONS options = engine.LiveCompressor;
+    AVICOMPRESSOPTIONS* chosen[] = {&options};
+    const bool accepted =
+        created && AVISaveOptions(nullptr, ICMF_CHOOSE_KEYFRAME, 1, &stream, chosen);
+    streamHolder.reset();
+    fileHolder.reset();
+    QFile::remove(work);
+    if (!accepted)
+        return;
+    QString fourcc;
+    for (int i = 0; i < 4; ++i)
+        fourcc += QLatin1Char(char((options.fccHandler >> (8 * i)) & 0xFF));
+    m_compressorGravacao = fourcc.trimmed();
+    m_qualidadeGravacao = options.dwQuality <= 10000 ? int(options.dwQuality / 100) : -1;
 }
 
 bool TFormConfiguracao::ValidarCampos() {
@@ -342,6 +393,9 @@ void TFormConfiguracao::SpeedButtonOKClick() {
     numero_cores_video = ComboBoxCoresVideo->currentText();
     numero_quadros_por_milisegundo = SpinEditNumeroQuadros->value();
     compactar_video = CheckBoxCompactar->isChecked();
+    compactar_durante_gravacao = CheckBoxCompactarGravacao->isChecked();
+    compressor_gravacao = m_compressorGravacao;
+    qualidade_gravacao = m_qualidadeGravacao;
 
     // The capture hot key follows at once. A combination another program holds leaves no
     // registration (id 0), silently; the menus and the stored text still take the new key.
@@ -376,6 +430,9 @@ void TFormConfiguracao::SpeedButtonOKClick() {
         GravarInteiro(QStringLiteral("numero_quadros_por_milisegundo"),
                       numero_quadros_por_milisegundo);
         GravarBooleano(QStringLiteral("compactar_video"), compactar_video);
+        GravarBooleano(QStringLiteral("compactar_durante_gravacao"), compactar_durante_gravacao);
+        GravarTexto(QStringLiteral("compressor_gravacao"), compressor_gravacao);
+        GravarInteiro(QStringLiteral("qualidade_gravacao"), qualidade_gravacao);
         GravarTexto(QStringLiteral("comando_captura_video"), comando_captura_video);
         GravarBooleano(QStringLiteral("mostrar_banner"), mostrar_banner);
     } catch (...) {

@@ -58,6 +58,8 @@ public:
     QLabel* LabelNumeroQuadros;
     QSpinBox* SpinEditNumeroQuadros;
     QCheckBox* CheckBoxCompactar;
+    QCheckBox* CheckBoxCompactarGravacao;  // compress while recording (compressor_gravacao)
+    QPushButton* ButtonCompressorGravacao; // the compressor dialog for it
 
     QCheckBox* CheckBoxBanner;
     QPushButton* SpeedButtonOK;
@@ -77,6 +79,7 @@ public Q_SLOTS:
     void SpeedButton2Click();
     void SpeedButton1Click();
     void SpeedButton3Click();
+    void ButtonCompressorGravacaoClick();
 
 private:
     void buildPictures();
@@ -85,4 +88,7 @@ private:
     void AplicarBanner();
 
     TJanelaPrincipal m_principal;
+    // The compressor chosen for recordings, stored by OK.
+    QString m_compressorGravacao;
+    int m_qualidadeGravacao = -1;
 };

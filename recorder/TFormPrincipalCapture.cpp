@@ -319,6 +319,7 @@ void TFormPrincipalCapture::SpeedButtonGravarClick() {
         return;
     }
     AviCapture->PermitirCompactacao = compactar_video;
+    AplicarCompactacaoGravacao(*AviCapture);
     AviCapture->Rate = numero_quadros_por_milisegundo;
     // An empty folder read from a hand-edited file means the application folder, not the root.
     const QString pasta =
@@ -437,7 +438,8 @@ QString TFormPrincipalCapture::guardarGravacao(const QString& gravacao, QString&
 
 bool TFormPrincipalCapture::concluirGravacao() {
     const QString fileName = AviCapture->FileName;
-    const bool comprimir = AviCapture->PermitirCompactacao;
+    // A film compressed while it was recorded is the film: no compressor dialog after Stop.
+    const bool comprimir = AviCapture->recordsToWorkFile();
     const QString gravacao = comprimir ? AviCapture->RecordingTempFile() : fileName;
     const QString erroGravacao = AviCapture->RecordingError();
 
@@ -622,7 +624,7 @@ void TFormPrincipalCapture::FormClose() {
         // the question: closing never throws a recording away.
         definirEstado(TEstado::Stopping);
         pararGravacao();
-        if (AviCapture->PermitirCompactacao && QFileInfo::exists(AviCapture->RecordingTempFile())) {
+        if (AviCapture->recordsToWorkFile() && QFileInfo::exists(AviCapture->RecordingTempFile())) {
             QString erro;
             const QString kept = guardarGravacao(AviCapture->RecordingTempFile(), erro);
             if (kept != AviCapture->FileName)

@@ -18,6 +18,9 @@ QString tipo_arquivo_video_padrao = QStringLiteral("*.avi");
 QString numero_cores_video = QStringLiteral("True Color (24 bits)");
 int32_t numero_quadros_por_milisegundo = 1;
 bool compactar_video = true;
+bool compactar_durante_gravacao = false;
+QString compressor_gravacao = QStringLiteral("H264");
+int32_t qualidade_gravacao = -1;
 QString comando_captura_video = QStringLiteral("Ctrl+Alt+V");
 
 int32_t ContadorImagens = 1;
@@ -61,6 +64,11 @@ void CarregarConfiguracoes() {
     numero_quadros_por_milisegundo =
         ini.readInteger(kSecao, QStringLiteral("numero_quadros_por_milisegundo"), 1);
     compactar_video = ini.readBool(kSecao, QStringLiteral("compactar_video"), true);
+    compactar_durante_gravacao =
+        ini.readBool(kSecao, QStringLiteral("compactar_durante_gravacao"), false);
+    compressor_gravacao =
+        ini.readString(kSecao, QStringLiteral("compressor_gravacao"), QStringLiteral("H264"));
+    qualidade_gravacao = ini.readInteger(kSecao, QStringLiteral("qualidade_gravacao"), -1);
     comando_captura_video = ini.readString(kSecao, QStringLiteral("comando_captura_video"),
                                            QStringLiteral("Ctrl+Alt+V"));
 }

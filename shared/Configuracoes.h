@@ -24,6 +24,11 @@ extern QString tipo_arquivo_video_padrao;
 extern QString numero_cores_video;
 extern int32_t numero_quadros_por_milisegundo;
 extern bool compactar_video;
+// Compress while recording (off by default: files without the keys record as before), with the
+// compressor of that FourCC and its quality 0..100 (-1: the compressor's own).
+extern bool compactar_durante_gravacao;
+extern QString compressor_gravacao;
+extern int32_t qualidade_gravacao;
 extern QString comando_captura_video;
 
 // Name counters, all 1 at start: pictures ("%1" of nome_arquivo_padrao), films ("%1" of
@@ -38,7 +43,7 @@ extern QString VersaoPrograma;
 // The path of config.ini: the application folder followed by "config.ini".
 QString ArquivoConfiguracoes();
 
-// Reads all fifteen keys into the values above, each with its default.
+// Reads all eighteen keys into the values above, each with its default.
 void CarregarConfiguracoes();
 
 // Start of either program: loads the settings, sets the three counters to 1 and the version.

@@ -10,6 +10,7 @@ namespace {
 std::atomic<int> decoderSetting{0};
 std::atomic<int> encoderSetting{0};
 thread_local bool inPipelineCoding = false;
+thread_local bool inRealTimeCoding = false;
 
 } // namespace
 
@@ -44,6 +45,18 @@ PipelineCoding::~PipelineCoding() {
 
 int pipelineCodingThreads(int threads) {
     return inPipelineCoding && threads > 0 ? std::max(1, threads / 2) : threads;
+}
+
+RealTimeCoding::RealTimeCoding() : m_previous(inRealTimeCoding) {
+    inRealTimeCoding = true;
+}
+
+RealTimeCoding::~RealTimeCoding() {
+    inRealTimeCoding = m_previous;
+}
+
+bool realTimeCoding() {
+    return inRealTimeCoding;
 }
 
 #if defined(__SANITIZE_THREAD__)

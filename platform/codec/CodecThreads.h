@@ -34,6 +34,24 @@ private:
 // The threads a codec so opened gets of the `threads` set.
 int pipelineCodingThreads(int threads);
 
+// Held (on the opening thread) while a compressor is opened for a recording compressed while it
+// records: the encoder must keep up with the screen and hold nothing back, so H.264 takes x264's
+// zero-latency tuning (no look-ahead, no frames held back, slice threads), which also keeps its
+// memory flat. Its preset stays veryfast: at 1080p and 30 fps that took 0.6 to 0.7 of the CPU time
+// of ffmpeg's veryfast x11grab recording, and wrote films about 30 % smaller than ultrafast (which
+// took 0.46 of it); see docs/BENCHMARKS.md.
+class RealTimeCoding {
+public:
+    RealTimeCoding();
+    ~RealTimeCoding();
+    RealTimeCoding(const RealTimeCoding&) = delete;
+    RealTimeCoding& operator=(const RealTimeCoding&) = delete;
+
+private:
+    bool m_previous;
+};
+bool realTimeCoding();
+
 // The thread count an FFmpeg codec context is opened with for `threads`: the same, but one in a
 // build with ThreadSanitizer. libavcodec is not built with it, so the hand-overs between its own
 // threads (atomic reference counts) would be reported as races; the threads of ours around the

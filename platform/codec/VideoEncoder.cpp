@@ -183,6 +183,8 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVICOMPRESSOPTIONS& optio
             settings.quantiser = quantiserOf(quality);
     } else if (name == "libx264") {
         settings.options.emplace_back("preset", "veryfast");
+        if (realTimeCoding())
+            settings.options.emplace_back("tune", "zerolatency");
         if (!dataRate)
             settings.options.emplace_back("crf",
                                           QByteArray::number(rateFactorOf(quality), 'g', 17));

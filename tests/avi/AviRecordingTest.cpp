@@ -1,8 +1,12 @@
+#include "avi/LiveEncoder.h"
 #include "avi/TAviCapture.h"
+#include "platform/codec/Compressors.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/Clock.h"
 #include "platform/core/WorkFileLock.h"
 #include "platform/x11/ScreenSource.h"
+#include "tests/support/FilmMaker.h"
+#include "tests/support/FilmPeers.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/VirtualClock.h"
 
@@ -21,18 +25,25 @@ using namespace qdx::test;
 using qdx::test::VirtualClock;
 using namespace std::chrono_literals;
 
+// The colour of the screen's copy number `grab` (from 1).
+QRgb screenColour(int grab) {
+    return qRgb((grab * 40) & 255, 100, 200);
+}
+
 // A screen of one colour that changes with every copy; a copy may take virtual time.
 class ColourScreen : public qdx::x11::ScreenSource {
 public:
     ColourScreen(VirtualClock& clock, QSize size) : m_clock(clock), m_size(size) {}
     TBitmap grab(TPixelFormat format) override {
+        if (beforeGrab)
+            beforeGrab(grabs.load());
         ++grabs;
         if (failing)
             throw std::runtime_error("no screen");
         if (grabTime.count() > 0)
             m_clock.advance(grabTime);
         QImage image(m_size, QImage::Format_RGB32);
-        image.fill(qRgb((grabs * 40) & 255, 100, 200));
+        image.fill(screenColour(grabs));
         TBitmap bitmap(image);
         bitmap.SetPixelFormat(format);
         return bitmap;
@@ -42,14 +53,15 @@ public:
     std::atomic<int> grabs{0};
     std::atomic<bool> failing{false};
     qdx::Clock::duration grabTime{0};
+    // Called with the copies made so far, before each copy.
+    std::function<void(int)> beforeGrab;
 
 private:
     VirtualClock& m_clock;
     QSize m_size;
 };
 
-// Frames (positions) and duration of a written film, through our own reader: these tests run
-// under ThreadSanitizer, where starting other programs is not possible.
+// Frames (positions) and duration of a written film, through our own reader.
 int filmFrames(const QString& film) {
     TAviCapture reader;
     return reader.ReadFileInfo(film) ? reader.Frames : -1;
@@ -334,6 +346,109 @@ TEST_F(AviRecording, ReducedDepthsAreRecordedWithTheirPalette) {
     ASSERT_TRUE(first);
     // The screen's colour (40, 100, 200) reduced to the nearest colour of the 256-colour palette.
     EXPECT_EQ(first->Image().pixel(0, 0), qRgb(51, 102, 204));
+}
+
+// Compressing while recording: the film is written with the compressor as it is recorded, with
+// no work file. Here each copy of the screen waits until the encoder has taken the one before, so
+// nothing is dropped: every position holds its own copy of the screen, as ffmpeg decodes it.
+TEST_F(AviRecording, ACompressedRecordingHoldsEveryFrameInItsCodec) {
+    std::mutex encodedMutex;
+    std::condition_variable encodedChanged;
+    int encoded = 0;
+    engine.OnFrameEncoded = [&](int, int) {
+        std::lock_guard lock(encodedMutex);
+        ++encoded;
+        encodedChanged.notify_all();
+    };
+    screen->beforeGrab = [&](int made) {
+        std::unique_lock lock(encodedMutex);
+        encodedChanged.wait_for(lock, 20s, [&] { return encoded >= made; });
+    };
+    engine.PermitirCompactacao = true; // the live compressor takes over: no work file
+    for (const char* codec : {"H264", "MJPG"}) {
+        SCOPED_TRACE(codec);
+        {
+            std::lock_guard lock(mutex);
+            lengths.clear();
+        }
+        screen->grabs = 0;
+        encoded = 0;
+        const qdx::vfw::Compressor* compressor = qdx::vfw::findCompressor(fourcc(codec));
+        ASSERT_TRUE(compressor);
+        engine.CompressWhileRecording = true;
+        engine.LiveCompressor = qdx::vfw::defaultOptions(*compressor);
+        engine.StartRecording();
+        waitForFrames(30);
+        engine.StopRecording();
+        ASSERT_TRUE(engine.RecordingError().isEmpty()) << engine.RecordingError().toStdString();
+        EXPECT_EQ(engine.DroppedFrames(), 0);
+        EXPECT_FALSE(QFileInfo::exists(engine.RecordingTempFile()));
+        // Frames = elapsed x rate: one per 100 ms of the clock, each reported as written.
+        const int frames = int(lengths.size());
+        EXPECT_EQ(lengths.back(), frames * 100);
+        EXPECT_EQ(filmFrames(engine.FileName), frames);
+        EXPECT_EQ(probeVideoCodec(engine.FileName),
+                  QString::fromLatin1(std::strcmp(codec, "H264") == 0 ? "h264" : "mjpeg"));
+        EXPECT_EQ(probeFrameCount(engine.FileName), frames);
+        const std::vector<QByteArray> pictures =
+            ffmpegPictures(engine.FileName, 40, 30, PeerPixels::Bgr24);
+        ASSERT_EQ(int(pictures.size()), frames);
+        for (int k = 0; k < frames; ++k) {
+            QImage expected(40, 30, QImage::Format_RGB32);
+            expected.fill(screenColour(k + 1));
+            EXPECT_GT(psnr(pictures[size_t(k)], imageToBgr24(expected)), 30.0) << "frame " << k;
+        }
+    }
+    EXPECT_EQ(stops, (std::vector<bool>{true, true}));
+}
+
+// An encoder that falls behind: copies of the screen that find every frame buffer waiting are
+// dropped and counted, their positions stay empty (the film keeps the recording's duration), and
+// no more frames ever wait than the queue holds.
+TEST_F(AviRecording, AnEncoderThatFallsBehindDropsFramesAndItsQueueStaysBounded) {
+    std::mutex heldMutex;
+    std::condition_variable grabbed;
+    std::atomic<int> mostWaiting{0};
+    screen->beforeGrab = [&](int) {
+        std::lock_guard lock(heldMutex);
+        grabbed.notify_all();
+    };
+    engine.OnFrameEncoded = [&](int position, int waiting) {
+        mostWaiting = std::max(mostWaiting.load(), waiting);
+        if (position == 0) {
+            // The encoder takes its time over the first frame while the screen is copied on.
+            std::unique_lock lock(heldMutex);
+            grabbed.wait_for(lock, 20s, [&] { return screen->grabs >= 15; });
+        }
+    };
+    engine.CompressWhileRecording = true;
+    engine.LiveCompressor = qdx::vfw::defaultOptions(*qdx::vfw::findCompressor(fourcc("H264")));
+    engine.StartRecording();
+    waitForFrames(25);
+    engine.StopRecording();
+    EXPECT_EQ(stops, std::vector<bool>{true});
+    const int positions = lengths.back() / 100;
+    EXPECT_EQ(positions, int(lengths.size())) << "every copy reports its position";
+    EXPECT_GE(engine.DroppedFrames(), 15 - 1 - LiveEncoder::kQueueFrames);
+    EXPECT_LT(mostWaiting.load(), LiveEncoder::kQueueFrames);
+    EXPECT_EQ(filmFrames(engine.FileName), positions);
+    EXPECT_EQ(filmPictures(engine.FileName), positions - engine.DroppedFrames());
+    EXPECT_EQ(probeVideoCodec(engine.FileName), QStringLiteral("h264"));
+    EXPECT_TRUE(decodeComplaints(engine.FileName).isEmpty());
+}
+
+// A compressor that cannot take the frames fails before the film exists.
+TEST_F(AviRecording, ACompressorThatCannotOpenIsAnErrorAndLeavesNoFilm) {
+    engine.CompressWhileRecording = true;
+    engine.LiveCompressor = qdx::vfw::defaultOptions(*qdx::vfw::findCompressor(fourcc("H264")));
+    engine.LiveCompressor.fccHandler = fourcc("ZZZZ");
+    engine.StartRecording();
+    engine.StopRecording();
+    EXPECT_TRUE(stops.empty());
+    EXPECT_FALSE(QFileInfo::exists(engine.FileName));
+    EXPECT_TRUE(
+        engine.RecordingError().endsWith(QStringLiteral("Falha ao abrir o compressor de vídeo.")))
+        << engine.RecordingError().toStdString();
 }
 
 } // namespace

@@ -10,9 +10,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <thread>
 
@@ -38,15 +40,19 @@ protected:
                    {QStringLiteral("DISPLAY=") + server.display(),
                     QStringLiteral("QUADRIX_HOME=") + dir.path()});
     }
-    // `qdx record FILM --seconds S --rate 10` on the private display, in the background.
-    void startRecording(QProcess& recorder, const QString& film, int seconds) {
+    // `qdx record FILM --seconds S --rate R` with further options, in the background, on the
+    // private display or another.
+    void startRecording(QProcess& recorder, const QString& film, int seconds, int rate = 10,
+                        const QStringList& options = {}, const QString& display = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), server.display());
+        env.insert(QStringLiteral("DISPLAY"), display.isEmpty() ? server.display() : display);
         env.insert(QStringLiteral("QUADRIX_HOME"), dir.path());
         recorder.setProcessEnvironment(env);
         recorder.start(builtProgram(QStringLiteral("qdx")),
-                       {QStringLiteral("record"), film, QStringLiteral("--seconds"),
-                        QString::number(seconds), QStringLiteral("--rate"), QStringLiteral("10")});
+                       QStringList{QStringLiteral("record"), film, QStringLiteral("--seconds"),
+                                   QString::number(seconds), QStringLiteral("--rate"),
+                                   QString::number(rate)} +
+                           options);
     }
     // The RGB of pixel (x, y) in frame `index` of a decoded film.
     static QRgb pixel(const QByteArray& frames, int width, int height, int index, int x, int y) {
@@ -212,6 +218,56 @@ TEST_F(ScreenRecording, CompressedRecordingsAndScreenCopies) {
     const QImage image(picture);
     EXPECT_EQ(image.size(), QSize(320, 240));
     EXPECT_EQ(image.format(), QImage::Format_Indexed8);
+}
+
+// Compressed while it records, at full HD: the film is H.264 from the start, lasts as long as the
+// recording, and no uncompressed film (a second of it is 240 MB) exists at any moment.
+TEST_F(ScreenRecording, ALiveH264RecordingAtFullHdNeverWritesAnUncompressedFilm) {
+    XvfbServer large{1920, 1080, 24};
+    ASSERT_TRUE(large.running());
+    const QString film = dir.file(QStringLiteral("live.avi"));
+    // --live compresses with a compressor, and is not also a compression after Stop.
+    for (const QStringList& wrong :
+         {QStringList{QStringLiteral("--live")},
+          QStringList{QStringLiteral("--live"), QStringLiteral("--codec"), QStringLiteral("DIB")},
+          QStringList{QStringLiteral("--live"), QStringLiteral("--compress"),
+                      QStringLiteral("--codec"), QStringLiteral("H264")}}) {
+        const ProcessResult refused =
+            qdx(QStringList{QStringLiteral("record"), film, QStringLiteral("--seconds"),
+                            QStringLiteral("1")} +
+                wrong);
+        EXPECT_EQ(refused.exitCode, 2) << refused.err.constData();
+        EXPECT_TRUE(refused.err.contains("--live")) << refused.err.constData();
+        EXPECT_FALSE(QFileInfo::exists(film));
+    }
+    const int seconds = 10;
+    const int rate = 30;
+    QProcess recorder;
+    startRecording(recorder, film, seconds, rate,
+                   {QStringLiteral("--live"), QStringLiteral("--codec"), QStringLiteral("H264")},
+                   large.display());
+    ASSERT_TRUE(recorder.waitForStarted());
+    // Every file of the folder, watched while the recording runs.
+    qint64 largest = 0;
+    while (!recorder.waitForFinished(100))
+        for (const QFileInfo& file : QDir(dir.path()).entryInfoList(QDir::Files))
+            largest = std::max(largest, file.size());
+    ASSERT_EQ(recorder.exitCode(), 0) << recorder.readAllStandardError().constData();
+    EXPECT_LT(largest, 100 * 1024 * 1024);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("live.avi")});
+
+    const QString out = QString::fromLatin1(recorder.readAllStandardOutput());
+    const QRegularExpressionMatch counts =
+        QRegularExpression(QStringLiteral("frames: (\\d+)\ndropped: (\\d+)")).match(out);
+    ASSERT_TRUE(counts.hasMatch()) << out.toStdString();
+    const int frames = counts.captured(1).toInt();
+    const int dropped = counts.captured(2).toInt();
+    EXPECT_EQ(probeVideoCodec(film), QStringLiteral("h264"));
+    EXPECT_NEAR(frames, seconds * rate, seconds * rate * 0.02);
+    EXPECT_NEAR(probeDuration(film) * rate, seconds * rate, seconds * rate * 0.02);
+    // Dropped frames leave empty positions; every other one holds a picture ffmpeg decodes.
+    EXPECT_EQ(probeFrameCount(film) + dropped, frames);
+    EXPECT_TRUE(decodeComplaints(film).isEmpty());
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "dialogs/TFormSelecionaPasta.h"
 #include "dialogs/THotKey.h"
 #include "platform/core/AppFolder.h"
+#include "platform/vfw/CompressorChooser.h"
 #include "shared/Configuracoes.h"
 #include "shared/CoresImagem.h"
 #include "tests/app/AppTestSupport.h"
@@ -266,9 +267,15 @@ TEST_F(Configuracao, HotKeyFieldRules) {
     EXPECT_TRUE(field.text().isEmpty());
 }
 
-// OK from the menu entry: memory, the capture entries' shortcut, the fifteen keys in their order,
-// the banner switched off; Cancel from the tool button and the tray leaves everything.
+// OK from the menu entry: memory, the capture entries' shortcut, the eighteen keys in their order
+// (the compressor of recordings chosen through the compressor dialog), the banner switched off;
+// Cancel from the tool button and the tray leaves everything.
 TEST_F(Configuracao, OkStoresAndWritesEveryKeyInOrder) {
+    AVICOMPRESSOPTIONS mjpeg =
+        qdx::vfw::defaultOptions(*qdx::vfw::findCompressor(mmioFOURCC('M', 'J', 'P', 'G')));
+    mjpeg.dwQuality = 7000;
+    qdx::vfw::PresetCompressorChooser chooser(mjpeg);
+    qdx::vfw::CompressorChooser* previousChooser = qdx::vfw::setCompressorChooser(&chooser);
     form->TimerBanner->start();
     form->ToolBarBanner->show();
     const bool seen =
@@ -285,6 +292,9 @@ TEST_F(Configuracao, OkStoresAndWritesEveryKeyInOrder) {
                                        d->ComboBoxCoresVideo->setCurrentIndex(0);
                                        d->SpinEditNumeroQuadros->setValue(25);
                                        d->CheckBoxCompactar->setChecked(false);
+                                       EXPECT_FALSE(d->CheckBoxCompactarGravacao->isChecked());
+                                       d->CheckBoxCompactarGravacao->setChecked(true);
+                                       d->ButtonCompressorGravacao->click();
                                        press(d->HotKeyVideo, Qt::Key_Backspace);
                                        d->CheckBoxBanner->setChecked(false);
                                        d->SpeedButtonOK->click();
@@ -308,6 +318,9 @@ TEST_F(Configuracao, OkStoresAndWritesEveryKeyInOrder) {
                                             "numero_cores_video=%5\n"
                                             "numero_quadros_por_milisegundo=25\n"
                                             "compactar_video=0\n"
+                                            "compactar_durante_gravacao=1\n"
+                                            "compressor_gravacao=MJPG\n"
+                                            "qualidade_gravacao=70\n"
                                             "comando_captura_video=\n"
                                             "mostrar_banner=0\n")
                                  .replace(QStringLiteral("%2"), pictures)
@@ -320,6 +333,12 @@ TEST_F(Configuracao, OkStoresAndWritesEveryKeyInOrder) {
     EXPECT_EQ(numero_quadros_por_milisegundo, 25);
     EXPECT_EQ(comando_captura_tela, QStringLiteral("Ctrl+Alt+F5"));
     EXPECT_TRUE(comando_captura_video.isEmpty());
+    EXPECT_TRUE(compactar_durante_gravacao);
+    qdx::vfw::setCompressorChooser(previousChooser);
+    EXPECT_EQ(chooser.timesAsked(), 1);
+    EXPECT_EQ(compressor_gravacao, QStringLiteral("MJPG"));
+    // The dialog's work file went with it.
+    EXPECT_TRUE(QDir(qdx::applicationFolder()).entryList({QStringLiteral("tmp_*")}).isEmpty());
     EXPECT_FALSE(mostrar_banner);
     EXPECT_EQ(form->Capturartela->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+F5")));
     EXPECT_EQ(form->CapturarTelaPopup->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+F5")));

@@ -289,6 +289,22 @@ TEST_F(RecorderWindow, CaptionShowsMinutesAndSecondsDeliveredFromTheRecordingThr
     ASSERT_TRUE(waitFor([&] { return form->windowTitle() == QStringLiteral("00:05"); }));
 }
 
+// Compressed while it records: the film under its name is the compressed one at once, with no
+// work film and no compressor dialog after Stop, whatever compactar_video says.
+TEST_F(RecorderWindow, AFilmCompressedWhileRecordingNeedsNoCompressorAfterStop) {
+    GravarBooleano(QStringLiteral("compactar_video"), true);
+    GravarBooleano(QStringLiteral("compactar_durante_gravacao"), true);
+    GravarTexto(QStringLiteral("compressor_gravacao"), QStringLiteral("MJPG"));
+    create();
+    recordAndStop();
+    EXPECT_EQ(chooser.timesAsked(), 0);
+    EXPECT_TRUE(prompts.texts(QStringLiteral("error")).isEmpty())
+        << prompts.texts(QStringLiteral("error")).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(codecOf(film(QStringLiteral("Video1.avi"))), QStringLiteral("mjpeg"));
+    EXPECT_GE(framesOf(film(QStringLiteral("Video1.avi"))), 3);
+    EXPECT_FALSE(QFileInfo::exists(form->AviCapture->RecordingTempFile()));
+}
+
 TEST_F(RecorderWindow, StopCompressesTheFilmOrKeepsTheRecordingUnderItsName) {
     GravarBooleano(QStringLiteral("compactar_video"), true);
     chooser.setAnswer(

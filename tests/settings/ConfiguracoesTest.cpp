@@ -54,6 +54,10 @@ TEST_F(Configuracoes, EveryKeyHasItsDefaultWithoutAFile) {
     EXPECT_EQ(numero_cores_video, QStringLiteral("True Color (24 bits)"));
     EXPECT_EQ(numero_quadros_por_milisegundo, 1);
     EXPECT_TRUE(compactar_video);
+    // Without its keys a file records as before: uncompressed, compressed after Stop.
+    EXPECT_FALSE(compactar_durante_gravacao);
+    EXPECT_EQ(compressor_gravacao, QStringLiteral("H264"));
+    EXPECT_EQ(qualidade_gravacao, -1);
     EXPECT_EQ(comando_captura_video, QStringLiteral("Ctrl+Alt+V"));
     EXPECT_EQ(ContadorImagens, 1);
     EXPECT_EQ(ContadorVideos, 1);

@@ -103,7 +103,7 @@ int recordCommand(const QStringList& words) {
     QStringList values = FilmOptions::valueOptions();
     values << QStringLiteral("--seconds") << QStringLiteral("--rate") << QStringLiteral("--colors");
     QStringList flags = FilmOptions::flags();
-    flags << QStringLiteral("--compress");
+    flags << QStringLiteral("--compress") << QStringLiteral("--live");
     const CommandLine line(words, values, flags);
     if (!line.ok())
         return usageError(verb, line.error());
@@ -129,6 +129,13 @@ int recordCommand(const QStringList& words) {
     if (qdx::vfw::isStreamCopy(options.compressor().fccHandler))
         return usageError(verb, QStringLiteral("--codec copy copies a film's stored frames; a "
                                                "recording is compressed with a compressor"));
+    // --live: compressed while it records, with the codec given (no work film to compress later).
+    const bool live = line.has(QStringLiteral("--live"));
+    if (live && line.has(QStringLiteral("--compress")))
+        return usageError(verb, QStringLiteral("--live and --compress exclude each other: --live "
+                                               "compresses while recording"));
+    if (live && !qdx::vfw::findCompressor(options.compressor().fccHandler)->encoder)
+        return usageError(verb, QStringLiteral("--live needs --codec naming a compressor"));
     const QString film = QFileInfo(line.positional()[0]).absoluteFilePath();
 
     // The recorder's settings, with the options in their place.
@@ -143,6 +150,8 @@ int recordCommand(const QStringList& words) {
     TAviCapture& engine = session.engine();
     AplicarConfiguracoesVideo(engine);
     engine.FileName = film;
+    engine.CompressWhileRecording = live;
+    engine.LiveCompressor = options.compressor();
     // Set on the recording thread once the film is closed; StopRecording waits for it.
     bool closedWhole = false;
     engine.OnStop = [&closedWhole](bool resultao) {

@@ -54,7 +54,8 @@ const std::vector<Verb>& verbs() {
          "writes the whole film through a compressor (its sound kept)", compressCommand},
         {"capture", "PICTURE [--colors NAME]", "writes one copy of the screen (X11) as a picture",
          captureCommand},
-        {"record", "FILM --seconds S [--rate R] [--colors NAME] [--compress] " QDX_FILM_OPTIONS,
+        {"record",
+         "FILM --seconds S [--rate R] [--colors NAME] [--compress | --live] " QDX_FILM_OPTIONS,
          "records the screen (X11), then prints the frame count and the dropped frames",
          recordCommand},
     };
